@@ -1,0 +1,74 @@
+#include "driver/automation.h"
+
+namespace {
+
+// The user double-clicked the program: keep its console open until a key is pressed,
+// so that the message can be read.
+int FailAfterMessage(CodePage932Text message, int exitStatus) {
+    desktop::WriteMessage(message);
+    desktop::ReadOneCharacter();
+    return exitStatus;
+}
+
+WindowHandle LaunchAndWaitForWindow() {
+    desktop::WriteMessage(MSG_LAUNCHING);
+    desktop::LaunchTarget(TARGET_EXE_PATH, TARGET_WORK_DIR);
+    for (int attempt = 0; attempt < POLL_LIMIT; attempt++) {
+        desktop::WriteMessage(MSG_PROGRESS_DOT);
+        desktop::Sleep(POLL_INTERVAL_MS);
+        WindowHandle window = desktop::FindTargetWindow(TARGET_WINDOW_TITLE);
+        if (window) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+// Keys go to whichever window has the focus, so none is sent unless TALMERINE is in
+// front: the foreground request can be refused, and the window can close or lose the
+// front to another program during the pauses.
+bool IsInFront(WindowHandle window) {
+    return desktop::GetForegroundWindow() == window;
+}
+
+}  // namespace
+
+int RunAutomation() {
+    WindowHandle window = desktop::FindTargetWindow(TARGET_WINDOW_TITLE);
+    if (!window) {
+        window = LaunchAndWaitForWindow();
+        if (!window) {
+            return FailAfterMessage(MSG_NOT_FOUND, EXIT_WINDOW_NOT_FOUND);
+        }
+        desktop::WriteMessage(MSG_LINE_END);
+        desktop::Sleep(SETTLE_AFTER_LAUNCH_MS);
+    }
+
+    desktop::ShowWindow(window, SHOW_NORMAL);
+    desktop::SetForegroundWindow(window);
+
+    // A paste of whatever the clipboard held before would put the wrong text in.
+    if (desktop::SetClipboardText(PASTE_TEXT) != 0) {
+        return FailAfterMessage(MSG_CLIPBOARD_FAILED, EXIT_NOT_DELIVERED);
+    }
+    desktop::Sleep(SETTLE_AFTER_CLIPBOARD_MS);
+
+    if (!IsInFront(window)) {
+        return FailAfterMessage(MSG_NOT_FOREGROUND, EXIT_NOT_DELIVERED);
+    }
+    if (!desktop::TapCtrlChord(KEY_OEM_2) || !desktop::TapKey(KEY_DELETE) ||
+        !desktop::TapCtrlChord(KEY_V)) {
+        return FailAfterMessage(MSG_KEYS_FAILED, EXIT_NOT_DELIVERED);
+    }
+    desktop::Sleep(PAUSE_BEFORE_ACTION_KEY_MS);
+
+    if (!IsInFront(window)) {
+        return FailAfterMessage(MSG_NOT_FOREGROUND, EXIT_NOT_DELIVERED);
+    }
+    if (!desktop::TapKey(KEY_F5)) {
+        return FailAfterMessage(MSG_KEYS_FAILED, EXIT_NOT_DELIVERED);
+    }
+
+    desktop::WriteMessage(MSG_DONE);
+    return EXIT_KEYS_SENT;
+}

@@ -1,0 +1,77 @@
+// The fixed sequence that drives TALMERINE, with every constant it uses.
+// Texts are code page 932 byte strings: they go unchanged to the ANSI (A) functions,
+// to CF_TEXT and to standard output. They are spelled as bytes so that every compiler
+// produces the same bytes whatever its source and execution character sets; the text
+// itself stands in the comment above each one.
+#pragma once
+
+#include "driver/desktop.h"
+
+// "TALMERINE - ミヨ" (title looked up before and during the wait)
+inline constexpr char TARGET_WINDOW_TITLE[] = "TALMERINE - \x83\x7E\x83\x88";
+static_assert(sizeof TARGET_WINDOW_TITLE - 1 == 16, "TARGET_WINDOW_TITLE is 16 bytes in code page 932");
+
+// "C:\Program Files\Kyt\Talmerine\Talmerine.exe"
+inline constexpr char TARGET_EXE_PATH[] = "C:\\Program Files\\Kyt\\Talmerine\\Talmerine.exe";
+static_assert(sizeof TARGET_EXE_PATH - 1 == 44, "TARGET_EXE_PATH is 44 bytes in code page 932");
+
+// "C:\Program Files\Kyt\Talmerine\" (the trailing backslash belongs to the value)
+inline constexpr char TARGET_WORK_DIR[] = "C:\\Program Files\\Kyt\\Talmerine\\";
+static_assert(sizeof TARGET_WORK_DIR - 1 == 31, "TARGET_WORK_DIR is 31 bytes in code page 932");
+
+// "星綴ミヨです。本を読むのが好きです。" (the self-introduction that is pasted)
+inline constexpr char PASTE_TEXT[] = "\x90\xAF\x92\xD4\x83\x7E\x83\x88\x82\xC5\x82\xB7\x81\x42\x96\x7B\x82\xF0\x93\xC7\x82\xDE\x82\xCC\x82\xAA\x8D\x44\x82\xAB\x82\xC5\x82\xB7\x81\x42";
+static_assert(sizeof PASTE_TEXT - 1 == 36, "PASTE_TEXT is 36 bytes in code page 932");
+
+// "星綴ミヨを起動します\n"
+inline constexpr char MSG_LAUNCHING[] = "\x90\xAF\x92\xD4\x83\x7E\x83\x88\x82\xF0\x8B\x4E\x93\xAE\x82\xB5\x82\xDC\x82\xB7\n";
+static_assert(sizeof MSG_LAUNCHING - 1 == 21, "MSG_LAUNCHING is 21 bytes in code page 932");
+
+// "Error: 実行できない\n"
+inline constexpr char MSG_LAUNCH_FAILED[] = "Error: \x8E\xC0\x8D\x73\x82\xC5\x82\xAB\x82\xC8\x82\xA2\n";
+static_assert(sizeof MSG_LAUNCH_FAILED - 1 == 20, "MSG_LAUNCH_FAILED is 20 bytes in code page 932");
+
+// "."
+inline constexpr char MSG_PROGRESS_DOT[] = ".";
+static_assert(sizeof MSG_PROGRESS_DOT - 1 == 1, "MSG_PROGRESS_DOT is 1 bytes in code page 932");
+
+// "\n"
+inline constexpr char MSG_LINE_END[] = "\n";
+static_assert(sizeof MSG_LINE_END - 1 == 1, "MSG_LINE_END is 1 bytes in code page 932");
+
+// "ミヨが見つからない\n"
+inline constexpr char MSG_NOT_FOUND[] = "\x83\x7E\x83\x88\x82\xAA\x8C\xA9\x82\xC2\x82\xA9\x82\xE7\x82\xC8\x82\xA2\n";
+static_assert(sizeof MSG_NOT_FOUND - 1 == 19, "MSG_NOT_FOUND is 19 bytes in code page 932");
+
+// "終了\n"
+inline constexpr char MSG_DONE[] = "\x8F\x49\x97\xB9\n";
+static_assert(sizeof MSG_DONE - 1 == 5, "MSG_DONE is 5 bytes in code page 932");
+
+// "Error: ミヨを前面に出せない\n"
+inline constexpr char MSG_NOT_FOREGROUND[] = "Error: \x83\x7E\x83\x88\x82\xF0\x91\x4F\x96\xCA\x82\xC9\x8F\x6F\x82\xB9\x82\xC8\x82\xA2\n";
+static_assert(sizeof MSG_NOT_FOREGROUND - 1 == 28, "MSG_NOT_FOREGROUND is 28 bytes in code page 932");
+
+// "Error: クリップボードに書き込めない\n"
+inline constexpr char MSG_CLIPBOARD_FAILED[] = "Error: \x83\x4E\x83\x8A\x83\x62\x83\x76\x83\x7B\x81\x5B\x83\x68\x82\xC9\x8F\x91\x82\xAB\x8D\x9E\x82\xDF\x82\xC8\x82\xA2\n";
+static_assert(sizeof MSG_CLIPBOARD_FAILED - 1 == 36, "MSG_CLIPBOARD_FAILED is 36 bytes in code page 932");
+
+// "Error: キーを送れない\n"
+inline constexpr char MSG_KEYS_FAILED[] = "Error: \x83\x4C\x81\x5B\x82\xF0\x91\x97\x82\xEA\x82\xC8\x82\xA2\n";
+static_assert(sizeof MSG_KEYS_FAILED - 1 == 22, "MSG_KEYS_FAILED is 22 bytes in code page 932");
+
+// Pauses and bounds, in milliseconds where they are times.
+inline constexpr int POLL_LIMIT = 60;                        // lookups after a launch, one a second
+inline constexpr unsigned POLL_INTERVAL_MS = 1000;
+inline constexpr unsigned SETTLE_AFTER_LAUNCH_MS = 3000;     // a new window is not ready for input at once
+inline constexpr unsigned SETTLE_AFTER_CLIPBOARD_MS = 500;
+inline constexpr unsigned PAUSE_BEFORE_ACTION_KEY_MS = 200;  // lets the paste land before F5
+
+// Exit statuses.
+inline constexpr int EXIT_KEYS_SENT = 0;
+inline constexpr int EXIT_WINDOW_NOT_FOUND = 1;
+// The keys were not sent, or not all of them, because they could not have reached
+// TALMERINE safely: it is not in front, the clipboard kept other text, or input is blocked.
+inline constexpr int EXIT_NOT_DELIVERED = 2;
+
+// Runs the whole sequence once and returns the exit status.
+int RunAutomation();

@@ -1,0 +1,55 @@
+// The desktop operations that the sequence needs. desktop/ realises them on Win32;
+// the host tests link a simulated desktop that realises the same declarations.
+// Nothing here may pull in <windows.h>: the sequence builds and is tested on Linux.
+#pragma once
+
+#include <cstdint>
+
+// A top-level window's HWND, or nullptr for none. Only compared and handed back.
+using WindowHandle = void*;
+// A NUL-terminated code page 932 byte string.
+using CodePage932Text = const char*;
+// A Windows virtual-key code.
+using VirtualKeyCode = std::uint16_t;
+
+// Platform values under names of their own: <windows.h> defines the platform's names
+// as macros, which would rewrite these declarations in the files that include both.
+inline constexpr int SHOW_NORMAL = 1;                 // SW_SHOWNORMAL
+inline constexpr VirtualKeyCode KEY_CONTROL = 0x11;   // VK_CONTROL, side-neutral
+inline constexpr VirtualKeyCode KEY_DELETE = 0x2E;    // VK_DELETE
+inline constexpr VirtualKeyCode KEY_V = 0x56;
+inline constexpr VirtualKeyCode KEY_F5 = 0x74;        // VK_F5
+inline constexpr VirtualKeyCode KEY_OEM_2 = 0xBF;     // VK_OEM_2, "/?" on US layouts
+
+namespace desktop {
+
+// The window whose whole title is `title` (letter case aside), or nullptr.
+WindowHandle FindTargetWindow(CodePage932Text title);
+// Opens `exePath` through the shell and returns without waiting for it. When the
+// shell refuses, MSG_LAUNCH_FAILED has been written.
+void LaunchTarget(CodePage932Text exePath, CodePage932Text workDir);
+int ShowWindow(WindowHandle window, int showState);
+int SetForegroundWindow(WindowHandle window);
+WindowHandle GetForegroundWindow();
+
+// 0 once the clipboard took the text as CF_TEXT, -1 when it kept its old content.
+int SetClipboardText(CodePage932Text text);
+
+// One synthetic key event each; the count of events the system took (1, or 0 when
+// input is blocked).
+unsigned SendKeyDown(VirtualKeyCode vk);
+unsigned SendKeyUp(VirtualKeyCode vk);
+// Press and release; true when both went in. A refused press is not followed by
+// its release.
+bool TapKey(VirtualKeyCode vk);
+// Ctrl held around a tap of `vk`; true when all four events went in. Once Ctrl is
+// down it is released whatever happened to the key in between.
+bool TapCtrlChord(VirtualKeyCode vk);
+
+void Sleep(unsigned milliseconds);
+
+// Standard output, as bytes (never a format), and one character of standard input.
+void WriteMessage(CodePage932Text text);
+void ReadOneCharacter();
+
+}  // namespace desktop

@@ -1,0 +1,5 @@
+#include "driver/automation.h"
+
+int main() {
+    return RunAutomation();
+}

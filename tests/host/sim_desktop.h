@@ -1,0 +1,54 @@
+// A simulated desktop for the host tests: realises driver/desktop.h with a virtual
+// clock and a script of what the desktop does, and records every call.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "driver/desktop.h"
+
+struct SimScript {
+    // Which FindTargetWindow call first finds the window (1 is the lookup at start);
+    // 0: never. Once found it stays found.
+    int windowFoundAtLookup = 1;
+    bool launchRefused = false;
+    // SetForegroundWindow is refused: another window stays in front.
+    bool foregroundRefused = false;
+    // Which GetForegroundWindow call (1-based) answers with another window; 0: none.
+    int foregroundLostAtCheck = 0;
+    // What SetClipboardText answers.
+    int clipboardResult = 0;
+    // Which key event (1-based, counting every press and release offered) the
+    // system refuses; 0: none.
+    int keyEventRefused = 0;
+    // What standard input holds; empty: at its end.
+    std::string input;
+};
+
+struct SimKeyEvent {
+    unsigned atMs;
+    VirtualKeyCode vk;
+    bool down;
+    bool operator==(const SimKeyEvent& o) const {
+        return atMs == o.atMs && vk == o.vk && down == o.down;
+    }
+};
+
+struct SimRecord {
+    unsigned clockMs = 0;
+    std::string output;               // every byte written, in order
+    std::vector<std::string> calls;   // one line per operation, in order
+    std::vector<SimKeyEvent> keys;    // the key events the system took
+    std::vector<unsigned> clipboardAtMs;
+    std::string clipboard;            // CF_TEXT held after the run
+    int charactersRead = 0;
+    int readCalls = 0;
+    int findCalls = 0;
+    int foregroundChecks = 0;
+    int keyEventsOffered = 0;
+};
+
+// Starts a fresh simulated desktop. The window handle it hands out is SimWindow().
+void SimReset(const SimScript& script);
+const SimRecord& Sim();
+WindowHandle SimWindow();
