@@ -8,6 +8,8 @@ text below, with the byte count beside it.
 import subprocess
 import sys
 
+SKIPPED = 77  # the emulator could not run the program here, and said why
+
 EXPECTED = {
     "TARGET_WINDOW_TITLE": ("TALMERINE - ミヨ", 16),
     "TARGET_EXE_PATH": ("C:\\Program Files\\Kyt\\Talmerine\\Talmerine.exe", 44),
@@ -26,7 +28,11 @@ EXPECTED = {
 
 
 def main():
-    out = subprocess.run(sys.argv[1:], capture_output=True, timeout=60).stdout
+    run = subprocess.run(sys.argv[1:], capture_output=True, timeout=300)
+    if run.returncode == SKIPPED:
+        print(run.stdout.decode(errors="replace"), end="")
+        return SKIPPED
+    out = run.stdout
     compiled = {}
     for line in out.decode("ascii").splitlines():
         name, *hexes = line.split()

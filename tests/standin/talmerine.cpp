@@ -1,0 +1,243 @@
+// A stand-in TALMERINE for the end-to-end tests: a main window titled
+// "TALMERINE - ミヨ" with an edit box, and a log of everything the tests check.
+//
+// Options, from the environment (ASCII values only: Wine's GetEnvironmentVariableA
+// cuts multibyte values short):
+//   TALMERINE_LOG            log file; default "talmerine.log" in the working folder
+//   TALMERINE_SHOW           "min" or "max": the window starts minimised or maximised
+//   TALMERINE_DELAY_MS       wait this long before creating the window
+//   TALMERINE_TITLE_HEX      the window title as code page 932 bytes in hex
+//   TALMERINE_HOLD_CLIPBOARD_MS  hold the clipboard open this long, owned by our window
+//                            (Wine lets others open a clipboard held with no owner)
+//
+// Log lines, each "<GetTickCount> <event> ...":
+//   start cwd=<hex> show=<wShowWindow or -1>   window hwnd=<hex>
+//   clipboard-changed   clipboard-held   clipboard-released
+//   key msg=<WM_ name> vk=<hex> scan=<hex> ext=<0|1> ctrl=<0|1>
+//   first-key foreground=<0|1> state=<normal|minimised|maximised>
+//   paste text=<hex of CF_TEXT> formats=<ids>   action (on F5)
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const char DEFAULT_TITLE[] = "TALMERINE - \x83\x7E\x83\x88";  // "TALMERINE - ミヨ"
+const char FILLER_TEXT[] = "(old text)";
+const UINT_PTR RELEASE_CLIPBOARD_TIMER = 1;
+
+FILE* logFile;
+HWND mainWindow;
+HWND editBox;
+bool sawKey;
+
+void Log(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::fprintf(logFile, "%lu ", GetTickCount());
+    std::vfprintf(logFile, format, args);
+    std::fputc('\n', logFile);
+    std::fflush(logFile);
+    va_end(args);
+}
+
+void AppendHex(char* out, size_t outSize, const unsigned char* bytes, size_t count) {
+    size_t used = std::strlen(out);
+    for (size_t i = 0; i < count && used + 3 < outSize; i++, used += 2) {
+        std::snprintf(out + used, outSize - used, "%02X", bytes[i]);
+    }
+}
+
+unsigned EnvNumber(const char* name) {
+    char value[32];
+    DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+    return length > 0 && length < sizeof value ? static_cast<unsigned>(std::strtoul(value, nullptr, 10)) : 0;
+}
+
+bool EnvEquals(const char* name, const char* expected) {
+    char value[32];
+    DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+    return length > 0 && length < sizeof value && std::strcmp(value, expected) == 0;
+}
+
+void TitleFromEnv(char* title, size_t size) {
+    char hex[512];
+    DWORD length = GetEnvironmentVariableA("TALMERINE_TITLE_HEX", hex, sizeof hex);
+    if (length == 0 || length >= sizeof hex) {
+        std::snprintf(title, size, "%s", DEFAULT_TITLE);
+        return;
+    }
+    size_t n = 0;
+    for (DWORD i = 0; i + 1 < length && n + 1 < size; i += 2) {
+        char pair[3] = {hex[i], hex[i + 1], 0};
+        title[n++] = static_cast<char>(std::strtoul(pair, nullptr, 16));
+    }
+    title[n] = 0;
+}
+
+void LogPaste() {
+    char line[4096] = "paste text=";
+    char formats[512] = "";
+    if (!OpenClipboard(mainWindow)) {
+        Log("paste clipboard-unavailable");
+        return;
+    }
+    HANDLE data = GetClipboardData(CF_TEXT);
+    if (data) {
+        const char* text = static_cast<const char*>(GlobalLock(data));
+        if (text) {
+            AppendHex(line, sizeof line, reinterpret_cast<const unsigned char*>(text), std::strlen(text));
+            GlobalUnlock(data);
+        }
+    } else {
+        std::strcat(line, "none");
+    }
+    for (UINT format = EnumClipboardFormats(0); format; format = EnumClipboardFormats(format)) {
+        size_t used = std::strlen(formats);
+        std::snprintf(formats + used, sizeof formats - used, "%s%u", used ? "," : "", format);
+    }
+    CloseClipboard();
+    Log("%s formats=%s", line, formats);
+}
+
+const char* KeyMessageName(UINT message) {
+    switch (message) {
+        case WM_KEYDOWN: return "WM_KEYDOWN";
+        case WM_KEYUP: return "WM_KEYUP";
+        case WM_SYSKEYDOWN: return "WM_SYSKEYDOWN";
+        case WM_SYSKEYUP: return "WM_SYSKEYUP";
+    }
+    return nullptr;
+}
+
+// Sees every key message of the thread before the edit box does. Returns true when the
+// message is consumed here.
+bool OnKeyMessage(const MSG& msg) {
+    const char* name = KeyMessageName(msg.message);
+    if (!name) {
+        return false;
+    }
+    if (!sawKey) {
+        sawKey = true;
+        const char* state = IsIconic(mainWindow) ? "minimised" : IsZoomed(mainWindow) ? "maximised" : "normal";
+        Log("first-key foreground=%d state=%s", GetForegroundWindow() == mainWindow ? 1 : 0, state);
+    }
+    bool ctrl = GetKeyState(VK_CONTROL) < 0;
+    Log("key msg=%s vk=%02X scan=%02X ext=%d ctrl=%d", name, static_cast<unsigned>(msg.wParam),
+        static_cast<unsigned>((msg.lParam >> 16) & 0xFF), static_cast<int>((msg.lParam >> 24) & 1), ctrl ? 1 : 0);
+    if (msg.message != WM_KEYDOWN) {
+        return false;
+    }
+    if (msg.wParam == 'V' && ctrl) {
+        LogPaste();  // then the edit box pastes as usual
+    } else if (msg.wParam == VK_OEM_2 && ctrl) {
+        SendMessageA(editBox, EM_SETSEL, 0, -1);  // Ctrl+/ selects the whole text
+        return true;
+    } else if (msg.wParam == VK_F5) {
+        Log("action");
+        return true;
+    }
+    return false;
+}
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_SIZE: {
+            MoveWindow(editBox, 8, 8, LOWORD(lParam) - 16, HIWORD(lParam) - 16, TRUE);
+            return 0;
+        }
+        case WM_SETFOCUS:
+            SetFocus(editBox);
+            return 0;
+        case WM_CLIPBOARDUPDATE:
+            Log("clipboard-changed");
+            return 0;
+        case WM_TIMER:
+            if (wParam == RELEASE_CLIPBOARD_TIMER) {
+                KillTimer(window, RELEASE_CLIPBOARD_TIMER);
+                CloseClipboard();
+                Log("clipboard-released");
+            }
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+    char logPath[MAX_PATH];
+    DWORD length = GetEnvironmentVariableA("TALMERINE_LOG", logPath, sizeof logPath);
+    if (length == 0 || length >= sizeof logPath) {
+        std::snprintf(logPath, sizeof logPath, "talmerine.log");
+    }
+    logFile = std::fopen(logPath, "a");
+    if (!logFile) {
+        return 3;
+    }
+
+    char cwd[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof cwd, cwd);
+    char cwdHex[2 * MAX_PATH + 1] = "";
+    AppendHex(cwdHex, sizeof cwdHex, reinterpret_cast<unsigned char*>(cwd), std::strlen(cwd));
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    GetStartupInfoA(&startup);
+    int shown = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : -1;
+    Log("start cwd=%s show=%d", cwdHex, shown);
+
+    if (unsigned delay = EnvNumber("TALMERINE_DELAY_MS")) {
+        Sleep(delay);
+    }
+
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = "TalmerineStandIn";
+    RegisterClassA(&windowClass);
+
+    char title[256];
+    TitleFromEnv(title, sizeof title);
+    mainWindow = CreateWindowA("TalmerineStandIn", title, WS_OVERLAPPEDWINDOW, 40, 40, 720, 240,
+                               nullptr, nullptr, instance, nullptr);
+    editBox = CreateWindowA("EDIT", FILLER_TEXT, WS_CHILD | WS_VISIBLE | WS_BORDER | ES_MULTILINE | ES_AUTOVSCROLL,
+                            8, 8, 100, 100, mainWindow, nullptr, instance, nullptr);
+    HFONT font = CreateFontA(28, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, 0, 0, 0, 0,
+                             "IPAGothic");
+    SendMessageA(editBox, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    AddClipboardFormatListener(mainWindow);
+
+    int show = EnvEquals("TALMERINE_SHOW", "min")   ? SW_SHOWMINIMIZED
+               : EnvEquals("TALMERINE_SHOW", "max") ? SW_SHOWMAXIMIZED
+                                                    : showCommand;
+    ShowWindow(mainWindow, show);
+    UpdateWindow(mainWindow);
+    Log("window hwnd=%lX", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(mainWindow)));
+
+    if (unsigned hold = EnvNumber("TALMERINE_HOLD_CLIPBOARD_MS")) {
+        if (OpenClipboard(mainWindow)) {
+            Log("clipboard-held");
+            SetTimer(mainWindow, RELEASE_CLIPBOARD_TIMER, hold, nullptr);
+        } else {
+            Log("clipboard-hold-failed");
+        }
+    }
+
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        if (OnKeyMessage(msg)) {
+            continue;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    std::fclose(logFile);
+    return 0;
+}
