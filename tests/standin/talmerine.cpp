@@ -11,7 +11,7 @@
 //                            (Wine lets others open a clipboard held with no owner)
 //
 // Log lines, each "<GetTickCount> <event> ...":
-//   start cwd=<hex> show=<wShowWindow or -1>   window hwnd=<hex>
+//   start cwd=<hex> show=<wShowWindow or -1>   window hwnd=<hex> state=<as below>
 //   clipboard-changed   clipboard-held   clipboard-released
 //   key msg=<WM_ name> vk=<hex> scan=<hex> ext=<0|1> ctrl=<0|1>
 //   first-key foreground=<0|1> state=<normal|minimised|maximised>
@@ -102,6 +102,10 @@ void LogPaste() {
     Log("%s formats=%s", line, formats);
 }
 
+const char* WindowState() {
+    return IsIconic(mainWindow) ? "minimised" : IsZoomed(mainWindow) ? "maximised" : "normal";
+}
+
 const char* KeyMessageName(UINT message) {
     switch (message) {
         case WM_KEYDOWN: return "WM_KEYDOWN";
@@ -121,8 +125,7 @@ bool OnKeyMessage(const MSG& msg) {
     }
     if (!sawKey) {
         sawKey = true;
-        const char* state = IsIconic(mainWindow) ? "minimised" : IsZoomed(mainWindow) ? "maximised" : "normal";
-        Log("first-key foreground=%d state=%s", GetForegroundWindow() == mainWindow ? 1 : 0, state);
+        Log("first-key foreground=%d state=%s", GetForegroundWindow() == mainWindow ? 1 : 0, WindowState());
     }
     bool ctrl = GetKeyState(VK_CONTROL) < 0;
     Log("key msg=%s vk=%02X scan=%02X ext=%d ctrl=%d", name, static_cast<unsigned>(msg.wParam),
@@ -219,7 +222,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
                                                     : showCommand;
     ShowWindow(mainWindow, show);
     UpdateWindow(mainWindow);
-    Log("window hwnd=%lX", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(mainWindow)));
+    Log("window hwnd=%lX state=%s", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(mainWindow)),
+        WindowState());
 
     if (unsigned hold = EnvNumber("TALMERINE_HOLD_CLIPBOARD_MS")) {
         if (OpenClipboard(mainWindow)) {

@@ -78,7 +78,7 @@ class Session:
     """Xvfb on a free display and a Wine prefix kept in the build folder."""
 
     def __init__(self, build_dir):
-        self.prefix = os.path.join(build_dir, "wine-prefix")
+        self.prefix = os.path.join(os.path.abspath(build_dir), "wine-prefix")
         self.procs = []
         self.xvfb = None
         self.env = dict(os.environ)

@@ -1,9 +1,14 @@
-// Clipboard helper for the end-to-end tests.
-//   clip put-old   places other content: CF_UNICODETEXT "old" and a private format
-//   clip dump      prints "formats=<ids> text=<hex of CF_TEXT or none>"
+// Desktop helper for the end-to-end tests.
+//   desktool put-old       places other clipboard content: CF_UNICODETEXT "old" and a
+//                          private format
+//   desktool dump          prints "formats=<ids> text=<hex of CF_TEXT or none>"
+//   desktool dismiss HEX   presses OK in every top-level window titled HEX (code page
+//                          932 bytes in hex); prints how many. Key events sent from X
+//                          reach such a dialog unreliably under Wine; a message does.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -61,6 +66,33 @@ int Dump() {
     return 0;
 }
 
+struct Dismissal {
+    char title[256];
+    int count;
+};
+
+BOOL CALLBACK DismissIfTitled(HWND window, LPARAM param) {
+    Dismissal* dismissal = reinterpret_cast<Dismissal*>(param);
+    char title[256];
+    if (GetWindowTextA(window, title, sizeof title) && std::strcmp(title, dismissal->title) == 0) {
+        PostMessageA(window, WM_COMMAND, IDOK, 0);
+        dismissal->count++;
+    }
+    return TRUE;
+}
+
+int Dismiss(const char* hex) {
+    Dismissal dismissal = {};
+    size_t n = 0;
+    for (; hex[0] && hex[1] && n + 1 < sizeof dismissal.title; hex += 2) {
+        char pair[3] = {hex[0], hex[1], 0};
+        dismissal.title[n++] = static_cast<char>(std::strtoul(pair, nullptr, 16));
+    }
+    EnumWindows(DismissIfTitled, reinterpret_cast<LPARAM>(&dismissal));
+    std::printf("%d\n", dismissal.count);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -70,6 +102,9 @@ int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "dump") == 0) {
         return Dump();
     }
-    std::puts("usage: clip put-old | clip dump");
+    if (argc == 3 && std::strcmp(argv[1], "dismiss") == 0) {
+        return Dismiss(argv[2]);
+    }
+    std::puts("usage: desktool put-old | desktool dump | desktool dismiss TITLE_HEX");
     return 2;
 }

@@ -1,0 +1,64 @@
+#!/usr/bin/env python3
+"""The demo: miyo-intro.exe under Wine, through its launch branch, against the stand-in.
+
+Usage: demo.py BUILD_DIR OUT_DIR   (tools/demo builds and calls this)
+"""
+import os
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import e2e  # noqa: E402
+import winenv  # noqa: E402
+
+KEY_NAMES = {0x11: "Ctrl", 0xBF: "VK_OEM_2 (/)", 0x2E: "Delete", 0x56: "V", 0x74: "F5"}
+
+
+def main():
+    build_dir, out_dir = sys.argv[1], os.path.abspath(sys.argv[2])
+    exe = os.path.join(build_dir, "miyo-intro.exe")
+    try:
+        winenv.check_runnable(exe)
+    except winenv.CannotRun as why:
+        print(f"demo: cannot run here: {why}")
+        return 3
+    if winenv.pe_machine(exe) == "x86-64":
+        print("NOTICE: no 32-bit Wine on this machine: the demo runs the 64-bit build of the same sources.")
+    os.makedirs(out_dir, exist_ok=True)
+    shot = os.path.join(out_dir, "talmerine.png")
+
+    with winenv.Session(build_dir) as session:
+        case = e2e.Case(session, build_dir, "demo")
+        case.install_standin()
+        print(f"Running {exe} under Wine (ANSI code page 932). TALMERINE is not running yet;")
+        print("the stand-in opens its window 1.5 s after it is started.\n")
+        status, out = case.run_program(env=case.standin_env("standin", delay_ms=1500))
+        case.wait_for("standin", "action", 5)
+        log = e2e.Log(case.log_path("standin"))
+        grab = subprocess.run(f"xwd -root -display {session.env['DISPLAY']} | convert xwd:- '{shot}'",
+                              shell=True, timeout=60)
+
+    print("Transcript (code page 932 shown as UTF-8):")
+    for line in out.decode("cp932", errors="replace").split("\r\n")[:-1]:
+        print("  " + line)
+    print(f"Exit status: {status}\n")
+
+    keys = log.all("key")
+    print(f"Key events received by TALMERINE ({len(keys)}):")
+    start = keys[0][0] if keys else 0
+    for tick, f in keys:
+        vk = int(f["vk"], 16)
+        print(f"  +{tick - start:4d} ms  {f['msg']:<10} {KEY_NAMES.get(vk, hex(vk)):<13} "
+              f"vk=0x{vk:02X} scan=0x{f['scan']}")
+    for _, f in log.all("paste"):
+        text = bytes.fromhex(f["text"]).decode("cp932", errors="replace") if f["text"] != "none" else "(none)"
+        print(f"Pasted text (CF_TEXT): {text}")
+    if grab.returncode == 0 and os.path.exists(shot):
+        print(f"\nScreenshot of the stand-in after F5: {shot}")
+    else:
+        print("\nThe screenshot could not be taken (xwd and convert are needed).")
+    return status if status is not None else 124
+
+
+if __name__ == "__main__":
+    sys.exit(main())

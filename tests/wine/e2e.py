@@ -1,0 +1,376 @@
+#!/usr/bin/env python3
+"""End-to-end cases: the built miyo-intro.exe under Wine against the stand-in TALMERINE.
+
+Usage: e2e.py BUILD_DIR CASE     (CASE: one of CASES below, or "list")
+
+Each case prints every check it made and "N passed, N failed"; a failing case also
+prints the program's transcript, its exit status and the stand-in's log. Exit status:
+0 all checks passed, 1 a check failed, 77 this machine cannot run the case (said loudly).
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import winenv  # noqa: E402
+
+
+def console(text):
+    """A message as it reaches a pipe: code page 932, each line end as CR LF."""
+    return text.replace("\n", "\r\n").encode("cp932")
+
+
+LAUNCHING = console("星綴ミヨを起動します\n")
+LAUNCH_FAILED = console("Error: 実行できない\n")
+NOT_FOUND = console("ミヨが見つからない\n")
+DONE = console("終了\n")
+CLIPBOARD_FAILED = console("Error: クリップボードに書き込めない\n")
+SENTENCE = "星綴ミヨです。本を読むのが好きです。".encode("cp932")
+TITLE = "TALMERINE - ミヨ"
+INSTALL_DIR = "C:\\Program Files\\Kyt\\Talmerine"
+INSTALLED_EXE = INSTALL_DIR + "\\Talmerine.exe"
+
+# (message, virtual key, set-1 scan code of a US keyboard): what MapVirtualKeyA gives.
+EXPECTED_KEYS = [
+    ("WM_KEYDOWN", 0x11, 0x1D), ("WM_KEYDOWN", 0xBF, 0x35), ("WM_KEYUP", 0xBF, 0x35), ("WM_KEYUP", 0x11, 0x1D),
+    ("WM_KEYDOWN", 0x2E, 0x53), ("WM_KEYUP", 0x2E, 0x53),
+    ("WM_KEYDOWN", 0x11, 0x1D), ("WM_KEYDOWN", 0x56, 0x2F), ("WM_KEYUP", 0x56, 0x2F), ("WM_KEYUP", 0x11, 0x1D),
+    ("WM_KEYDOWN", 0x74, 0x3F), ("WM_KEYUP", 0x74, 0x3F),
+]
+# Message delivery can make an interval seen by the window a little shorter than the
+# pause the sender slept; the upper bounds are loose, for shared, noisy machines.
+EARLY_MS = 5
+LATE_MS = 1500
+
+
+class Log:
+    """The stand-in's log: lines of "<tick> <event> key=value ..."."""
+
+    def __init__(self, path):
+        self.path = path
+        self.entries = []
+        if os.path.exists(path):
+            with open(path, encoding="ascii", errors="replace") as f:
+                for line in f:
+                    tick, event, *fields = line.split()
+                    self.entries.append((int(tick), event, dict(f.split("=", 1) for f in fields)))
+
+    def all(self, event):
+        return [(tick, fields) for tick, e, fields in self.entries if e == event]
+
+    def first(self, event):
+        found = self.all(event)
+        return found[0] if found else (None, {})
+
+    def text(self):
+        return open(self.path, errors="replace").read() if os.path.exists(self.path) else "(no log)"
+
+
+class Case:
+    def __init__(self, session, build_dir, name):
+        self.session = session
+        self.build_dir = build_dir
+        self.exe = os.path.join(build_dir, "miyo-intro.exe")
+        self.standin = os.path.join(build_dir, "tests", "standin", "Talmerine.exe")
+        self.desktool_exe = os.path.join(build_dir, "tests", "standin", "desktool.exe")
+        self.work = os.path.join(build_dir, "e2e", name)
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(self.work)
+        self.install_dir = os.path.join(session.prefix, "drive_c", "Program Files", "Kyt", "Talmerine")
+        self.passed = 0
+        self.failures = []
+        self.evidence = []
+
+    # --- checks -----------------------------------------------------------------------
+    def check(self, ok, what):
+        print(("ok   " if ok else "FAIL ") + what, flush=True)
+        if ok:
+            self.passed += 1
+        else:
+            self.failures.append(what)
+        return ok
+
+    def equal(self, got, want, what):
+        return self.check(got == want, what if got == want else f"{what}: got {got!r}, want {want!r}")
+
+    # --- set-up -----------------------------------------------------------------------
+    def install_standin(self, present=True):
+        shutil.rmtree(self.install_dir, ignore_errors=True)
+        os.makedirs(self.install_dir)
+        if present:
+            shutil.copy(self.standin, os.path.join(self.install_dir, "Talmerine.exe"))
+
+    def log_path(self, name):
+        return os.path.join(self.work, name + ".log")
+
+    def standin_env(self, log, **options):
+        env = {"TALMERINE_LOG": winenv.windows_path(self.log_path(log))}
+        env.update({"TALMERINE_" + k.upper(): str(v) for k, v in options.items()})
+        return env
+
+    def start_standin(self, log, wait_for="window", **options):
+        """Starts the installed stand-in as a user would have, and waits for its window."""
+        self.session.popen(["wine", INSTALLED_EXE], self.standin_env(log, **options),
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.wait_for(log, wait_for, 30)
+
+    def wait_for(self, log, event, seconds):
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            if Log(self.log_path(log)).all(event):
+                return True
+            time.sleep(0.05)
+        return False
+
+    def desktool(self, *args):
+        status, out = self.session.run(["wine", self.desktool_exe, *args], timeout=30)
+        return out.decode("ascii", errors="replace").strip()
+
+    def run_program(self, args=(), input=b"", env=None, timeout=120):
+        status, out = self.session.run(["wine", self.exe, *args], input=input, timeout=timeout, extra_env=env)
+        self.evidence.append(f"exit status {status}; transcript {out!r} = {out.decode('cp932', 'replace')!r}")
+        return status, out
+
+    # --- shared checks ----------------------------------------------------------------
+    def check_keys_and_paste(self, log):
+        keys = log.all("key")
+        seen = [(f["msg"], int(f["vk"], 16), int(f["scan"], 16)) for _, f in keys]
+        self.equal(seen, EXPECTED_KEYS, "twelve key events in order, with MapVirtualKeyA scan codes")
+        self.check(all(f["ext"] == "0" for _, f in keys), "no event carries the extended bit (Delete neither)")
+        v_down = [f for _, f in keys if f["vk"] == "56" and f["msg"] == "WM_KEYDOWN"]
+        self.check(len(v_down) == 1 and v_down[0]["ctrl"] == "1", "Ctrl is held while V goes down")
+        pastes = log.all("paste")
+        self.equal([f.get("text") for _, f in pastes], [SENTENCE.hex().upper()],
+                   "one paste, of exactly the 36-byte sentence as CF_TEXT")
+        self.equal(len(log.all("action")), 1, "F5 reached the window once")
+        return keys
+
+    def check_front_at_first_key(self, log, state="normal"):
+        _, first = log.first("first-key")
+        self.equal((first.get("foreground"), first.get("state")), ("1", state),
+                   "at the first key the window is in front and in its normal state")
+
+    def check_pauses(self, log, keys):
+        if len(keys) != 12:
+            return
+        first_key = keys[0][0]
+        changes = [t for t, _ in log.all("clipboard-changed") if t <= first_key]
+        if self.check(bool(changes), "the window saw the clipboard change before the first key"):
+            gap = first_key - changes[-1]
+            self.check(500 - EARLY_MS <= gap <= 500 + LATE_MS, f"clipboard change -> first key {gap} ms (500 ms pause)")
+        gap = keys[10][0] - keys[9][0]
+        self.check(200 - EARLY_MS <= gap <= 200 + LATE_MS, f"Ctrl release -> F5 {gap} ms (200 ms pause)")
+
+    def check_clipboard_after(self, want_sentence):
+        dump = self.desktool("dump")
+        self.evidence.append("clipboard afterwards: " + dump)
+        if want_sentence:
+            self.check("MiyoTestPrivate" not in dump and dump.endswith("text=" + SENTENCE.hex().upper()),
+                       f"the clipboard holds only the sentence afterwards ({dump})")
+        else:
+            self.check("MiyoTestPrivate" in dump and dump.endswith("text=6F6C64"),
+                       f"the clipboard kept its earlier content ({dump})")
+
+    def place_old_clipboard(self):
+        self.equal(self.desktool("put-old"), "placed", "earlier clipboard content placed in other formats")
+
+
+# --- the cases ------------------------------------------------------------------------
+
+def case_present(c):
+    """Window present at start: only the final message, the keys, the paste, the pauses."""
+    c.install_standin()
+    c.place_old_clipboard()
+    c.start_standin("standin")
+    status, out = c.run_program()
+    c.wait_for("standin", "action", 5)
+    log = Log(c.log_path("standin"))
+    c.evidence.append("stand-in log:\n" + log.text())
+    c.equal((status, out), (0, DONE), "exit 0 and exactly 終了 CR LF")
+    keys = c.check_keys_and_paste(log)
+    c.check_front_at_first_key(log)
+    c.check_pauses(log, keys)
+    c.check_clipboard_after(True)
+
+
+def shown_case(show):
+    def case(c):
+        c.install_standin()
+        c.start_standin("standin", show=show)
+        # Arguments of any kind change nothing.
+        status, out = c.run_program(args=["--launch", "/?", "x y"])
+        c.wait_for("standin", "action", 5)
+        log = Log(c.log_path("standin"))
+        c.evidence.append("stand-in log:\n" + log.text())
+        _, window = log.first("window")
+        c.equal(window.get("state"), show + "imised", "the window was shown that way at first")
+        c.equal((status, out), (0, DONE), "exit 0 and exactly 終了 CR LF, arguments ignored")
+        c.check_front_at_first_key(log)
+        c.check_keys_and_paste(log)
+    case.__doc__ = f"The stand-in starts {show}imised: brought back to normal and to the front."
+    return case
+
+
+def case_launch(c):
+    """No window at start: the shell starts the stand-in, which shows its window late."""
+    c.install_standin()
+    status, out = c.run_program(env=c.standin_env("standin", delay_ms=1500))
+    c.wait_for("standin", "action", 5)
+    log = Log(c.log_path("standin"))
+    c.evidence.append("stand-in log:\n" + log.text())
+    match = re.fullmatch(re.escape(LAUNCHING) + rb"(\.+)\r\n" + re.escape(DONE), out)
+    c.check(status == 0 and match is not None, "exit 0; launch message, dots, line end, 終了")
+    if match:
+        c.check(2 <= len(match.group(1)) <= 4, f"{len(match.group(1))} dots for a window shown 1.5 s after start")
+    _, start = log.first("start")
+    cwd = bytes.fromhex(start.get("cwd", "")).decode("cp932", "replace")
+    c.equal(cwd.rstrip("\\").lower(), INSTALL_DIR.lower(), "started in the install folder")
+    c.equal(start.get("show"), "1", "started with the normal show command (SW_SHOWNORMAL)")
+    keys = c.check_keys_and_paste(log)
+    window_at, _ = log.first("window")
+    if keys and window_at is not None:
+        gap = keys[0][0] - window_at
+        c.check(3000 + 500 - EARLY_MS <= gap <= 3000 + 500 + 1000 + LATE_MS,
+                f"window shown -> first key {gap} ms (a lookup each second, then 3000 + 500 ms)")
+    c.check_front_at_first_key(log)
+
+
+def case_title_longer(c):
+    """A window whose title only begins with the title is not used: the launch follows."""
+    c.install_standin()
+    c.start_standin("decoy", title_hex=(TITLE + " (2)").encode("cp932").hex())
+    status, out = c.run_program(env=c.standin_env("standin"))
+    c.wait_for("standin", "action", 5)
+    decoy, launched = Log(c.log_path("decoy")), Log(c.log_path("standin"))
+    c.evidence.append("decoy log:\n" + decoy.text() + "\nlaunched stand-in log:\n" + launched.text())
+    c.check(status == 0 and re.fullmatch(re.escape(LAUNCHING) + rb"\.+\r\n" + re.escape(DONE), out) is not None,
+            "exit 0 through the launch branch")
+    c.equal(decoy.all("key"), [], "the window with the longer title received no key")
+    c.check_keys_and_paste(launched)
+
+
+def case_title_case(c):
+    """A title that differs only in the case of its Latin letters is found."""
+    c.install_standin()
+    c.start_standin("standin", title_hex="talmerine - ミヨ".encode("cp932").hex())
+    status, out = c.run_program()
+    c.wait_for("standin", "action", 5)
+    log = Log(c.log_path("standin"))
+    c.evidence.append("stand-in log:\n" + log.text())
+    c.equal((status, out), (0, DONE), "exit 0 and exactly 終了 CR LF")
+    c.check_keys_and_paste(log)
+
+
+def case_clipboard_busy_briefly(c):
+    """Another program holds the clipboard for less than the retry time: all goes in."""
+    c.install_standin()
+    c.start_standin("standin", wait_for="clipboard-held", hold_clipboard_ms=400)
+    status, out = c.run_program()
+    c.wait_for("standin", "action", 5)
+    log = Log(c.log_path("standin"))
+    c.evidence.append("stand-in log:\n" + log.text())
+    c.equal((status, out), (0, DONE), "exit 0 and exactly 終了 CR LF")
+    released, _ = log.first("clipboard-released")
+    changed = [t for t, _ in log.all("clipboard-changed")]
+    c.check(released is not None and bool(changed) and changed[-1] >= released,
+            "the clipboard was held, released, and only then changed")
+    c.check_keys_and_paste(log)
+
+
+def case_clipboard_busy_long(c):
+    """Held for longer than the retry time: the error, exit 2, and nothing typed."""
+    c.install_standin()
+    c.start_standin("standin", wait_for="clipboard-held", hold_clipboard_ms=5000)
+    started = time.monotonic()
+    status, out = c.run_program()
+    took = time.monotonic() - started
+    log = Log(c.log_path("standin"))
+    c.evidence.append("stand-in log:\n" + log.text())
+    c.equal((status, out), (2, CLIPBOARD_FAILED), "exit 2 and exactly the clipboard error")
+    c.check(0.9 <= took <= 4.5, f"gave up after {took:.1f} s of retries (about 1 s, plus Wine's start-up)")
+    c.equal((log.all("key"), log.all("paste")), ([], []), "the stand-in received no key and no paste")
+
+
+def case_not_found(c):
+    """Launch refused, no window: two runs at once, one answered with a character, one
+    with standard input at its end. This takes the real minute."""
+    c.install_standin(present=False)
+    c.place_old_clipboard()
+    env = c.standin_env("standin")
+    waiting = c.session.popen(["wine", c.exe], env, stdin=subprocess.PIPE,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    at_end = c.session.popen(["wine", c.exe], env, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    most_at_once = 0
+    deadline = time.monotonic() + 100
+    while at_end.poll() is None and time.monotonic() < deadline:
+        # The shell's own error dialog blocks ShellExecuteExA until it is dismissed.
+        # It takes a moment to accept input, so it is pressed until it is gone.
+        found = c.desktool("dismiss", "エラー".encode("cp932").hex())
+        most_at_once = max(most_at_once, int(found) if found.isdigit() else 0)
+        time.sleep(0.2)
+    c.check(most_at_once == 2, f"the shell's error dialog appeared for each run ({most_at_once} at once)")
+    want = LAUNCHING + LAUNCH_FAILED + b"." * 60 + NOT_FOUND
+    at_end_status = at_end.poll()
+    at_end_out = at_end.stdout.read() if at_end_status is not None else b""
+    c.evidence.append(f"input at its end: exit status {at_end_status}; transcript {at_end_out!r}")
+    c.equal((at_end_status, at_end_out), (1, want),
+            "input at its end: exit 1 after the error, 60 dots and the not-found message on their line")
+    time.sleep(1.0)
+    c.check(waiting.poll() is None, "the other run is still waiting for a character")
+    try:
+        out, _ = waiting.communicate(b"x", timeout=10)
+    except subprocess.TimeoutExpired:
+        out = b""
+    c.evidence.append(f"one character given: exit status {waiting.returncode}; transcript {out!r}")
+    c.equal((waiting.returncode, out), (1, want), "one character given: exit 1 with the same transcript")
+    c.check(not os.path.exists(c.log_path("standin")), "no stand-in was started")
+    c.check_clipboard_after(False)
+
+
+CASES = {
+    "present": case_present,
+    "maximised": shown_case("max"),
+    "minimised": shown_case("min"),
+    "launch": case_launch,
+    "title_longer": case_title_longer,
+    "title_case": case_title_case,
+    "clipboard_busy_briefly": case_clipboard_busy_briefly,
+    "clipboard_busy_long": case_clipboard_busy_long,
+    "not_found": case_not_found,
+}
+
+
+def main():
+    build_dir, name = sys.argv[1], sys.argv[2]
+    if name == "list":
+        print("\n".join(CASES))
+        return 0
+    exe = os.path.join(build_dir, "miyo-intro.exe")
+    try:
+        winenv.check_runnable(exe)
+    except winenv.CannotRun as why:
+        print(f"SKIPPED, NOT RUN: end-to-end case {name}: {why}", flush=True)
+        return winenv.SKIP
+    if winenv.pe_machine(exe) == "x86-64":
+        if winenv.has_wine32():
+            print(f"SKIPPED, NOT RUN: end-to-end case {name}: 32-bit Wine is here, "
+                  "so the win32 build runs the end-to-end cases", flush=True)
+            return winenv.SKIP
+        print("NOTICE: no 32-bit Wine on this machine: this case runs the 64-bit build "
+              "of the same sources under wine64, not the 32-bit program that ships", flush=True)
+    print(f"== {name}: {CASES[name].__doc__}", flush=True)
+    with winenv.Session(build_dir) as session:
+        case = Case(session, build_dir, name)
+        CASES[name](case)
+    if case.failures:
+        print("\n--- evidence ---\n" + "\n".join(case.evidence))
+    print(f"{case.passed} passed, {len(case.failures)} failed")
+    return 1 if case.failures or case.passed == 0 else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
