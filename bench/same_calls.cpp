@@ -1,0 +1,55 @@
+// Baseline: the platform calls that miyo-intro makes on its window-present road, once
+// each and with no pause: what they cost here, apart from anything the program adds.
+#include <windows.h>
+
+namespace {
+
+const char TITLE[] = "TALMERINE - \x83\x7E\x83\x88";  // "TALMERINE - ミヨ"
+const char TEXT[] = "\x90\xAF\x92\xD4\x83\x7E\x83\x88\x82\xC5\x82\xB7\x81\x42\x96\x7B\x82\xF0\x93\xC7"
+                    "\x82\xDE\x82\xCC\x82\xAA\x8D\x44\x82\xAB\x82\xC5\x82\xB7\x81\x42";
+
+void Key(WORD vk, DWORD flags) {
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = vk;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(vk, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = flags;
+    SendInput(1, &input, sizeof input);
+}
+
+}  // namespace
+
+int main() {
+    HWND window = FindWindowA(nullptr, TITLE);
+    if (!window) {
+        return 1;
+    }
+    ShowWindow(window, SW_SHOWNORMAL);
+    SetForegroundWindow(window);
+
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, lstrlenA(TEXT) + 256);
+    lstrcpyA(static_cast<char*>(GlobalLock(block)), TEXT);
+    GlobalUnlock(block);
+    OpenClipboard(nullptr);
+    EmptyClipboard();
+    SetClipboardData(CF_TEXT, block);
+    CloseClipboard();
+
+    GetForegroundWindow();
+    const WORD chordKeys[] = {VK_OEM_2, 0, 'V'};  // 0: Delete on its own
+    for (WORD vk : chordKeys) {
+        if (vk) {
+            Key(VK_CONTROL, 0);
+            Key(vk, 0);
+            Key(vk, KEYEVENTF_KEYUP);
+            Key(VK_CONTROL, KEYEVENTF_KEYUP);
+        } else {
+            Key(VK_DELETE, 0);
+            Key(VK_DELETE, KEYEVENTF_KEYUP);
+        }
+    }
+    GetForegroundWindow();
+    Key(VK_F5, 0);
+    Key(VK_F5, KEYEVENTF_KEYUP);
+    return 0;
+}
