@@ -153,6 +153,17 @@ class Session:
         subprocess.run(["wineserver", "-w"], env=self.env, timeout=20,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
+    def _kill_prefix_processes(self):
+        """Ends by process id whatever still runs in this prefix (wineserver included)."""
+        marker = f"WINEPREFIX={self.prefix}\0".encode()
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/environ", "rb") as f:
+                    if marker in f.read() + b"\0":
+                        os.kill(int(pid), signal.SIGKILL)
+            except (OSError, ProcessLookupError):
+                pass
+
     def close(self):
         try:
             if "DISPLAY" in self.env:
@@ -161,6 +172,7 @@ class Session:
             pass
         for proc in self.procs:
             _kill_group(proc)
+        self._kill_prefix_processes()
         if self.xvfb:
             _kill_group(self.xvfb)
             self.xvfb = None
