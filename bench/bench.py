@@ -189,13 +189,10 @@ def main():
     parser.add_argument("--check", action="store_true")
     args = parser.parse_args()
     exe = os.path.join(args.build_dir, "miyo-intro.exe")
-    try:
-        winenv.check_runnable(exe)
-    except winenv.CannotRun as why:
+    why = winenv.cannot_run_reason(exe, "the benchmark")
+    if why:
         print(f"bench: cannot run here: {why}")
         return 3
-    if winenv.pe_machine(exe) == "x86-64":
-        print("NOTICE: no 32-bit Wine on this machine: measuring the 64-bit build of the same sources.")
     present, launch = measure(args.build_dir, args.runs, args.launch_runs)
     result = report(args.build_dir, present, launch)
     os.makedirs(os.path.dirname(os.path.abspath(args.json_out)), exist_ok=True)

@@ -17,13 +17,10 @@ KEY_NAMES = {0x11: "Ctrl", 0xBF: "VK_OEM_2 (/)", 0x2E: "Delete", 0x56: "V", 0x74
 def main():
     build_dir, out_dir = sys.argv[1], os.path.abspath(sys.argv[2])
     exe = os.path.join(build_dir, "miyo-intro.exe")
-    try:
-        winenv.check_runnable(exe)
-    except winenv.CannotRun as why:
+    why = winenv.cannot_run_reason(exe, "the demo")
+    if why:
         print(f"demo: cannot run here: {why}")
         return 3
-    if winenv.pe_machine(exe) == "x86-64":
-        print("NOTICE: no 32-bit Wine on this machine: the demo runs the 64-bit build of the same sources.")
     os.makedirs(out_dir, exist_ok=True)
     shot = os.path.join(out_dir, "talmerine.png")
 

@@ -350,18 +350,14 @@ def main():
         print("\n".join(CASES))
         return 0
     exe = os.path.join(build_dir, "miyo-intro.exe")
-    try:
-        winenv.check_runnable(exe)
-    except winenv.CannotRun as why:
+    if winenv.pe_machine(exe) == "x86-64" and winenv.has_wine32():
+        print(f"SKIPPED, NOT RUN: end-to-end case {name}: 32-bit Wine is here, "
+              "so the win32 build runs the end-to-end cases", flush=True)
+        return winenv.SKIP
+    why = winenv.cannot_run_reason(exe, "this case")
+    if why:
         print(f"SKIPPED, NOT RUN: end-to-end case {name}: {why}", flush=True)
         return winenv.SKIP
-    if winenv.pe_machine(exe) == "x86-64":
-        if winenv.has_wine32():
-            print(f"SKIPPED, NOT RUN: end-to-end case {name}: 32-bit Wine is here, "
-                  "so the win32 build runs the end-to-end cases", flush=True)
-            return winenv.SKIP
-        print("NOTICE: no 32-bit Wine on this machine: this case runs the 64-bit build "
-              "of the same sources under wine64, not the 32-bit program that ships", flush=True)
     print(f"== {name}: {CASES[name].__doc__}", flush=True)
     with winenv.Session(build_dir) as session:
         case = Case(session, build_dir, name)

@@ -47,6 +47,19 @@ def check_runnable(exe):
                         "the win64 build runs these tests under wine64 instead")
 
 
+def cannot_run_reason(exe, purpose):
+    """None when this machine can run `exe` (announcing the 64-bit fallback when that
+    is what runs), else the reason it cannot. `purpose` completes "this ... runs"."""
+    try:
+        check_runnable(exe)
+    except CannotRun as why:
+        return str(why)
+    if pe_machine(exe) == "x86-64" and not has_wine32():
+        print(f"NOTICE: no 32-bit Wine on this machine: {purpose} runs the 64-bit build of the same "
+              "sources under wine64, not the 32-bit program that ships", flush=True)
+    return None
+
+
 def build_dir_of(path):
     """The CMake build folder that holds `path`."""
     here = os.path.dirname(os.path.abspath(path))
