@@ -9,6 +9,7 @@ import shutil
 import signal
 import struct
 import subprocess
+import sys
 import time
 
 WINE32_LOADER = "/usr/lib/wine/wine"
@@ -48,15 +49,15 @@ def check_runnable(exe):
 
 
 def cannot_run_reason(exe, purpose):
-    """None when this machine can run `exe` (announcing the 64-bit fallback when that
-    is what runs), else the reason it cannot. `purpose` completes "this ... runs"."""
+    """None when this machine can run `exe` (announcing the 64-bit fallback on standard
+    error, which leaves a program's own output clean), else the reason it cannot."""
     try:
         check_runnable(exe)
     except CannotRun as why:
         return str(why)
     if pe_machine(exe) == "x86-64" and not has_wine32():
         print(f"NOTICE: no 32-bit Wine on this machine: {purpose} runs the 64-bit build of the same "
-              "sources under wine64, not the 32-bit program that ships", flush=True)
+              "sources under wine64, not the 32-bit program that ships", file=sys.stderr, flush=True)
     return None
 
 
