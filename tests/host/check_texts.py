@@ -8,8 +8,6 @@ text below, with the byte count beside it.
 import subprocess
 import sys
 
-SKIPPED = 77  # the emulator could not run the program here, and said why
-
 EXPECTED = {
     "TARGET_WINDOW_TITLE": ("TALMERINE - ミヨ", 16),
     "TARGET_EXE_PATH": ("C:\\Program Files\\Kyt\\Talmerine\\Talmerine.exe", 44),
@@ -29,9 +27,11 @@ EXPECTED = {
 
 def main():
     run = subprocess.run(sys.argv[1:], capture_output=True, timeout=300)
-    if run.returncode == SKIPPED:
+    if run.returncode != 0:
+        # The emulator says why it could not run the program; that is a failure too.
         print(run.stdout.decode(errors="replace"), end="")
-        return SKIPPED
+        print(f"FAIL: {' '.join(sys.argv[1:])} exited {run.returncode}")
+        return 1
     out = run.stdout
     compiled = {}
     for line in out.decode("ascii").splitlines():

@@ -5,7 +5,10 @@ Usage: e2e.py BUILD_DIR CASE     (CASE: one of CASES below, or "list")
 
 Each case prints every check it made and "N passed, N failed"; a failing case also
 prints the program's transcript, its exit status and the stand-in's log. Exit status:
-0 all checks passed, 1 a check failed, 77 this machine cannot run the case (said loudly).
+0 all checks passed, 1 a check failed or this machine cannot run the case (said why).
+
+Each case also leaves BUILD_DIR/e2e/CASE/result: what it ran against and how it ended,
+which "e2e.py summary BUILD_DIR..." gathers into the line that ends tools/test.
 """
 import os
 import re
@@ -113,7 +116,7 @@ class Case:
 
     def start_standin(self, log, wait_for="window", **options):
         """Starts the installed stand-in as a user would have, and waits for its window."""
-        self.session.popen(["wine", INSTALLED_EXE], self.standin_env(log, **options),
+        self.session.popen([winenv.WINE64_LOADER, INSTALLED_EXE], self.standin_env(log, **options),
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.wait_for(log, wait_for, 30)
 
@@ -126,11 +129,12 @@ class Case:
         return False
 
     def desktool(self, *args):
-        status, out = self.session.run(["wine", self.desktool_exe, *args], timeout=30)
+        status, out = self.session.run([winenv.WINE64_LOADER, self.desktool_exe, *args], timeout=30)
         return out.decode("ascii", errors="replace").strip()
 
     def run_program(self, args=(), input=b"", env=None, timeout=120):
-        status, out = self.session.run(["wine", self.exe, *args], input=input, timeout=timeout, extra_env=env)
+        status, out = self.session.run(self.session.command(self.exe, *args), input=input, timeout=timeout,
+                                       extra_env=env)
         self.evidence.append(f"exit status {status}; transcript {out!r} = {out.decode('cp932', 'replace')!r}")
         return status, out
 
@@ -300,9 +304,9 @@ def case_not_found(c):
     c.install_standin(present=False)
     c.place_old_clipboard()
     env = c.standin_env("standin")
-    waiting = c.session.popen(["wine", c.exe], env, stdin=subprocess.PIPE,
+    waiting = c.session.popen(c.session.command(c.exe), env, stdin=subprocess.PIPE,
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    at_end = c.session.popen(["wine", c.exe], env, stdin=subprocess.DEVNULL,
+    at_end = c.session.popen(c.session.command(c.exe), env, stdin=subprocess.DEVNULL,
                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     most_at_once = 0
     deadline = time.monotonic() + 100
@@ -344,28 +348,63 @@ CASES = {
 }
 
 
+def run_case(build_dir, name):
+    """Runs one case; returns (exit status, what it ran against)."""
+    exe = os.path.join(build_dir, "miyo-intro.exe")
+    print(f"== {name}: {CASES[name].__doc__}", flush=True)
+    try:
+        with winenv.Session() as session:
+            session.require(exe)
+            for helper in ("Talmerine.exe", "desktool.exe"):
+                session.require(os.path.join(build_dir, "tests", "standin", helper))
+            against = winenv.describe(exe)
+            print(f"   against {against}", flush=True)
+            case = Case(session, build_dir, name)
+            CASES[name](case)
+    except winenv.CannotRun as why:
+        print(f"FAILED, NOT RUN: end-to-end case {name}: {why}", flush=True)
+        return 1, f"NOT RUN: {why}"
+    if case.failures:
+        print("\n--- evidence ---\n" + "\n".join(case.evidence))
+    print(f"{case.passed} passed, {len(case.failures)} failed")
+    return (1 if case.failures or case.passed == 0 else 0), against
+
+
+def summary(build_dirs):
+    """One line per build: which program the cases ran against and how they ended."""
+    lines = []
+    for build_dir in build_dirs:
+        results = []
+        for name in CASES:
+            try:
+                with open(os.path.join(build_dir, "e2e", name, "result")) as f:
+                    status, seconds, against = f.read().rstrip("\n").split(" ", 2)
+                results.append((name, status, float(seconds), against))
+            except (OSError, ValueError):
+                results.append((name, "missing", 0.0, None))
+        passed = sum(status == "0" for _, status, _, _ in results)
+        against = sorted({a for _, _, _, a in results if a and not a.startswith("NOT RUN")}) or ["nothing"]
+        times = ", ".join(f"{name} {seconds:.0f} s" if status != "missing" else f"{name} not run"
+                          for name, status, seconds, _ in results)
+        lines.append(f"e2e: {passed} of {len(CASES)} cases passed against {'; '.join(against)} ({times})")
+    return lines
+
+
 def main():
     build_dir, name = sys.argv[1], sys.argv[2]
     if name == "list":
         print("\n".join(CASES))
         return 0
-    exe = os.path.join(build_dir, "miyo-intro.exe")
-    if winenv.pe_machine(exe) == "x86-64" and winenv.has_wine32():
-        print(f"SKIPPED, NOT RUN: end-to-end case {name}: 32-bit Wine is here, "
-              "so the win32 build runs the end-to-end cases", flush=True)
-        return winenv.SKIP
-    why = winenv.cannot_run_reason(exe, "this case")
-    if why:
-        print(f"SKIPPED, NOT RUN: end-to-end case {name}: {why}", flush=True)
-        return winenv.SKIP
-    print(f"== {name}: {CASES[name].__doc__}", flush=True)
-    with winenv.Session(build_dir) as session:
-        case = Case(session, build_dir, name)
-        CASES[name](case)
-    if case.failures:
-        print("\n--- evidence ---\n" + "\n".join(case.evidence))
-    print(f"{case.passed} passed, {len(case.failures)} failed")
-    return 1 if case.failures or case.passed == 0 else 0
+    if name == "summary":
+        print("\n".join(summary(sys.argv[1:2] + sys.argv[3:])))
+        return 0
+    started = time.monotonic()
+    status, against = run_case(build_dir, name)
+    work = os.path.join(build_dir, "e2e", name)
+    os.makedirs(work, exist_ok=True)
+    with open(os.path.join(work, "result"), "w") as f:
+        f.write(f"{status} {time.monotonic() - started:.1f} {against}\n")
+    return status
 
 
 if __name__ == "__main__":

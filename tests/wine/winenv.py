@@ -14,7 +14,16 @@ import time
 
 WINE32_LOADER = "/usr/lib/wine/wine"
 WINE64_LOADER = "/usr/lib/wine/wine64"
-SKIP = 77  # CTest's SKIP_RETURN_CODE for these tests
+REPO = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+PROBE_SOURCE = os.path.join(REPO, "tests", "wine", "probe.c")
+PROBE_DIR = os.path.join(REPO, "build", "wine-probe")
+PROBE_COMPILERS = {"i386": "i686-w64-mingw32-gcc", "x86-64": "x86_64-w64-mingw32-gcc"}
+PROBE_BITS = {"i386": 32, "x86-64": 64}
+QEMU_I386 = "/proc/sys/fs/binfmt_misc/qemu-i386"
+# Under qemu-i386 Wine's reservation of the upper address space makes a trivial 32-bit
+# program take close to a minute to start; a reserved guest space of this size keeps it
+# to seconds (smaller ones fail: "failed to map the shared user data").
+QEMU_RESERVED_VA = "0x80400000"
 
 
 class CannotRun(Exception):
@@ -31,34 +40,47 @@ def pe_machine(path):
     return {0x14C: "i386", 0x8664: "x86-64"}.get(machine, hex(machine))
 
 
-def has_wine32():
-    return os.access(WINE32_LOADER, os.X_OK)
+def loader_for(exe):
+    """The Wine loader that runs `exe` itself. Debian's `wine` wrapper goes through the
+    32-bit loader whenever it is installed, also for 64-bit programs: a 64-bit helper
+    started that way would pay an emulated start, so each goes straight to its own."""
+    return WINE32_LOADER if pe_machine(exe) == "i386" else WINE64_LOADER
 
 
-def check_runnable(exe):
-    """Raises CannotRun unless this machine's Wine runs `exe`.
-
-    Without 32-bit Wine, `wine prog32.exe` exits 0 and prints nothing: a test that
-    trusted it would pass falsely, so that case is refused here, loudly.
-    """
-    if not shutil.which("wine") or not shutil.which("Xvfb"):
-        raise CannotRun("wine or Xvfb is not installed (run tools/install-deps)")
-    if pe_machine(exe) == "i386" and not has_wine32():
-        raise CannotRun("no 32-bit Wine here (wine32:i386 could not be installed); "
-                        "the win64 build runs these tests under wine64 instead")
-
-
-def cannot_run_reason(exe, purpose):
-    """None when this machine can run `exe` (announcing the 64-bit fallback on standard
-    error, which leaves a program's own output clean), else the reason it cannot."""
+def i386_mode():
+    """How i386 Linux code runs here: through a qemu-i386 binfmt_misc entry, or natively."""
     try:
-        check_runnable(exe)
-    except CannotRun as why:
-        return str(why)
-    if pe_machine(exe) == "x86-64" and not has_wine32():
-        print(f"NOTICE: no 32-bit Wine on this machine: {purpose} runs the 64-bit build of the same "
-              "sources under wine64, not the 32-bit program that ships", file=sys.stderr, flush=True)
-    return None
+        with open(QEMU_I386) as f:
+            if f.readline().strip() == "enabled":
+                return "emulated by qemu-i386-static (binfmt_misc)"
+    except OSError:
+        pass
+    return "natively"
+
+
+def describe(exe):
+    """Which program ran and how, for the lines that say what the tests ran against."""
+    if pe_machine(exe) == "i386":
+        return f"{exe} (PE32) under 32-bit Wine {WINE32_LOADER}, i386 code {i386_mode()}"
+    return f"{exe} (PE32+) under {WINE64_LOADER}"
+
+
+def probe_exe(machine):
+    """The probe program for `machine`, compiled here when missing or out of date."""
+    exe = os.path.join(PROBE_DIR, f"probe-{machine}.exe")
+    if os.path.exists(exe) and os.path.getmtime(exe) >= os.path.getmtime(PROBE_SOURCE):
+        return exe
+    compiler = PROBE_COMPILERS[machine]
+    if not shutil.which(compiler):
+        raise CannotRun(f"{compiler} is not installed (run tools/install-deps)")
+    os.makedirs(PROBE_DIR, exist_ok=True)
+    partial = f"{exe}.{os.getpid()}.tmp"
+    build = subprocess.run([compiler, "-O1", "-s", PROBE_SOURCE, "-o", partial],
+                           capture_output=True, text=True, timeout=120)
+    if build.returncode != 0:
+        raise CannotRun(f"the probe did not compile: {build.stderr.strip()}")
+    os.replace(partial, exe)
+    return exe
 
 
 def build_dir_of(path):
@@ -89,12 +111,18 @@ def _kill_group(proc):
 
 
 class Session:
-    """Xvfb on a free display and a Wine prefix kept in the build folder."""
+    """Xvfb on a free display and the project's Wine prefix, held for the session.
 
-    def __init__(self, build_dir):
-        self.prefix = os.path.join(os.path.abspath(build_dir), "wine-prefix")
+    One prefix serves every build: the lock on it makes every Wine user of the project
+    take turns, so two test runs never share a wineserver half-way.
+    """
+
+    def __init__(self):
+        self.prefix = os.path.join(REPO, "build", "wine-prefix")
         self.procs = []
         self.xvfb = None
+        self.lock = None
+        self.probed = {}
         self.env = dict(os.environ)
         self.env.update({
             "WINEPREFIX": self.prefix,
@@ -103,17 +131,61 @@ class Session:
             # ANSI and console code page 932, as on a Japanese desktop.
             "LANG": "ja_JP.UTF-8",
             "LC_ALL": "ja_JP.UTF-8",
+            "QEMU_RESERVED_VA": QEMU_RESERVED_VA,
         })
-        if not has_wine32():
-            self.env["WINELOADER"] = WINE64_LOADER
+        self.env.pop("WINELOADER", None)
 
     def __enter__(self):
-        self._start_xvfb()
-        self._ensure_prefix()
+        os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
+        self.lock = open(self.prefix + ".lock", "w")
+        fcntl.flock(self.lock, fcntl.LOCK_EX)
+        try:
+            self._start_xvfb()
+            self._ensure_prefix()
+        except BaseException:
+            self.close()
+            raise
         return self
 
     def __exit__(self, *exc):
         self.close()
+
+    def command(self, exe, *args):
+        return [loader_for(exe), exe, *args]
+
+    def require(self, exe):
+        """Raises CannotRun, saying why, unless a probe of `exe`'s architecture ran here
+        and printed its line. A 32-bit program without a working 32-bit Wine exits 0
+        and prints nothing, so only what the probe prints counts."""
+        machine = pe_machine(exe)
+        if machine not in PROBE_COMPILERS:
+            raise CannotRun(f"{exe}: machine {machine} is neither i386 nor x86-64")
+        if machine not in self.probed:
+            self.probed[machine] = self._probe(machine)
+        if self.probed[machine]:
+            raise CannotRun(f"{exe}: {self.probed[machine]}")
+
+    def _probe(self, machine):
+        """None when the probe ran and printed its line, else what went wrong."""
+        loader = WINE32_LOADER if machine == "i386" else WINE64_LOADER
+        if not os.access(loader, os.X_OK):
+            package = "wine32:i386" if machine == "i386" else "wine64"
+            return f"{loader} is not installed ({package}; run tools/install-deps)"
+        exe = probe_exe(machine)
+        status, out = self.run([loader, exe], timeout=300)
+        want = f"miyo-probe {PROBE_BITS[machine]}-bit acp=".encode()
+        line = out.strip()
+        how = f" (i386 code {i386_mode()})" if machine == "i386" else ""
+        if status is None:
+            return f"a {PROBE_BITS[machine]}-bit probe program did not end within 300 s under {loader}{how}"
+        if status != 0 or not line.startswith(want):
+            return (f"a {PROBE_BITS[machine]}-bit probe program under {loader}{how} exited {status} "
+                    f"and printed {line!r}, not {want.decode()}...: this Wine cannot run "
+                    f"{PROBE_BITS[machine]}-bit programs (run tools/install-deps)")
+        acp = line[len(want):].decode(errors="replace")
+        if acp != "932":
+            return f"the ANSI code page under Wine is {acp}, not 932: the ja_JP.UTF-8 locale is missing"
+        return None
 
     def _start_xvfb(self):
         read_end, write_end = os.pipe()
@@ -131,17 +203,34 @@ class Session:
                     break
                 number += chunk
         if not number.strip():
-            self.close()
             raise CannotRun("Xvfb did not start")
         self.env["DISPLAY"] = ":" + number.decode().strip()
 
+    def _i386_loader_starts(self):
+        if not os.access(WINE32_LOADER, os.X_OK):
+            return False
+        status, out = self.run([WINE32_LOADER, "--version"], timeout=120)
+        return status == 0 and out.startswith(b"wine-")
+
     def _ensure_prefix(self):
-        os.makedirs(self.prefix, exist_ok=True)
-        with open(self.prefix + ".lock", "w") as lock:
-            fcntl.flock(lock, fcntl.LOCK_EX)
-            if not os.path.exists(os.path.join(self.prefix, "system.reg")):
-                self.run(["wine", "wineboot", "-i"], timeout=180)
-                self.stop_wine()
+        """Makes the prefix, or makes it again when it was made for other loaders: one
+        made by wine64 alone fails every 32-bit program with exit status 53."""
+        kind = "wow64" if self._i386_loader_starts() else "wine64"
+        kind_file = os.path.join(self.prefix, "miyo-prefix-kind")
+        made = None
+        if os.path.exists(os.path.join(self.prefix, "system.reg")) and os.path.exists(kind_file):
+            made = open(kind_file).read().strip()
+        if made == kind:
+            return
+        shutil.rmtree(self.prefix, ignore_errors=True)
+        os.makedirs(self.prefix)
+        boot = ["wine"] if kind == "wow64" else [WINE64_LOADER]
+        status, _ = self.run(boot + ["wineboot", "-i"], timeout=600)
+        self.stop_wine()
+        if status != 0 or not os.path.exists(os.path.join(self.prefix, "system.reg")):
+            raise CannotRun(f"the Wine prefix could not be made ({' '.join(boot)} wineboot -i: exit {status})")
+        with open(kind_file, "w") as f:
+            f.write(kind + "\n")
 
     def popen(self, args, extra_env=None, **kwargs):
         env = dict(self.env)
@@ -180,7 +269,7 @@ class Session:
 
     def close(self):
         try:
-            if "DISPLAY" in self.env:
+            if "DISPLAY" in self.env and os.path.isdir(self.prefix):
                 self.stop_wine()
         except subprocess.TimeoutExpired:
             pass
@@ -190,3 +279,33 @@ class Session:
         if self.xvfb:
             _kill_group(self.xvfb)
             self.xvfb = None
+        if self.lock:
+            self.lock.close()
+            self.lock = None
+
+
+def verdict():
+    """One line saying which Wine this machine ended with, from running the probes."""
+    version = subprocess.run([WINE64_LOADER, "--version"], capture_output=True, text=True,
+                             timeout=60).stdout.strip() if os.access(WINE64_LOADER, os.X_OK) else "no wine64"
+    parts = []
+    try:
+        with Session() as session:
+            for machine in ("i386", "x86-64"):
+                bits = PROBE_BITS[machine]
+                why = session._probe(machine)
+                if why is None:
+                    how = f", i386 code {i386_mode()}" if machine == "i386" else ""
+                    parts.append(f"{bits}-bit programs run ({WINE32_LOADER if bits == 32 else WINE64_LOADER}{how})")
+                else:
+                    parts.append(f"{bits}-bit programs CANNOT run: {why}")
+    except CannotRun as why:
+        parts.append(f"Wine cannot run here: {why}")
+    print(f"install-deps: {version}: " + "; ".join(parts), flush=True)
+    return 0
+
+
+if __name__ == "__main__":
+    if sys.argv[1:] == ["verdict"]:
+        sys.exit(verdict())
+    sys.exit(f"usage: {sys.argv[0]} verdict")
