@@ -51,11 +51,13 @@ def i386_mode():
     """How i386 Linux code runs here: through a qemu-i386 binfmt_misc entry, or natively."""
     try:
         with open(QEMU_I386) as f:
-            if f.readline().strip() == "enabled":
-                return "emulated by qemu-i386-static (binfmt_misc)"
+            lines = f.read().splitlines()
     except OSError:
-        pass
-    return "natively"
+        return "natively"
+    if lines[:1] != ["enabled"]:
+        return "natively"
+    interpreter = next((l.split(" ", 1)[1] for l in lines if l.startswith("interpreter ")), "?")
+    return f"emulated by {interpreter} (binfmt_misc)"
 
 
 def describe(exe):
@@ -123,6 +125,7 @@ class Session:
         self.xvfb = None
         self.lock = None
         self.probed = {}
+        self.i386_starts = False
         self.env = dict(os.environ)
         self.env.update({
             "WINEPREFIX": self.prefix,
@@ -171,6 +174,10 @@ class Session:
         if not os.access(loader, os.X_OK):
             package = "wine32:i386" if machine == "i386" else "wine64"
             return f"{loader} is not installed ({package}; run tools/install-deps)"
+        if machine == "i386" and not self.i386_starts:
+            return (f"the 32-bit loader {WINE32_LOADER} does not start (i386 code {i386_mode()}): "
+                    "this kernel runs no i386 code and no qemu-i386 binfmt_misc entry works "
+                    "(run tools/install-deps)")
         exe = probe_exe(machine)
         status, out = self.run([loader, exe], timeout=300)
         want = f"miyo-probe {PROBE_BITS[machine]}-bit acp=".encode()
@@ -215,7 +222,8 @@ class Session:
     def _ensure_prefix(self):
         """Makes the prefix, or makes it again when it was made for other loaders: one
         made by wine64 alone fails every 32-bit program with exit status 53."""
-        kind = "wow64" if self._i386_loader_starts() else "wine64"
+        self.i386_starts = self._i386_loader_starts()
+        kind = "wow64" if self.i386_starts else "wine64"
         kind_file = os.path.join(self.prefix, "miyo-prefix-kind")
         made = None
         if os.path.exists(os.path.join(self.prefix, "system.reg")) and os.path.exists(kind_file):
