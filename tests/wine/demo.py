@@ -17,17 +17,23 @@ KEY_NAMES = {0x11: "Ctrl", 0xBF: "VK_OEM_2 (/)", 0x2E: "Delete", 0x56: "V", 0x74
 def main():
     build_dir, out_dir = sys.argv[1], os.path.abspath(sys.argv[2])
     exe = os.path.join(build_dir, "miyo-intro.exe")
-    why = winenv.cannot_run_reason(exe, "the demo")
-    if why:
-        print(f"demo: cannot run here: {why}")
-        return 3
     os.makedirs(out_dir, exist_ok=True)
     shot = os.path.join(out_dir, "talmerine.png")
 
-    with winenv.Session(build_dir) as session:
+    try:
+        return show(build_dir, exe, shot)
+    except winenv.CannotRun as why:
+        print(f"demo: cannot run here: {why}")
+        return 3
+
+
+def show(build_dir, exe, shot):
+    with winenv.Session() as session:
+        session.require(exe)
         case = e2e.Case(session, build_dir, "demo")
         case.install_standin()
-        print(f"Running {exe} under Wine (ANSI code page 932). TALMERINE is not running yet;")
+        print(f"Running {winenv.describe(exe)} (ANSI code page 932).")
+        print("TALMERINE is not running yet;")
         print("the stand-in opens its window 1.5 s after it is started.\n")
         status, out = case.run_program(env=case.standin_env("standin", delay_ms=1500))
         case.wait_for("standin", "action", 5)
