@@ -36,3 +36,19 @@ unsigned SendKeyUp(VirtualKeyCode vk) {
 }
 
 }  // namespace desktop
+
+namespace desktop {
+
+bool IsModifierKeyHeld() {
+    // The side-neutral codes cover both Shift, Ctrl and Alt keys; the Windows keys have
+    // no neutral code. The high bit is the key's state now, physical and injected alike.
+    const int modifiers[] = {VK_SHIFT, VK_CONTROL, VK_MENU, VK_LWIN, VK_RWIN};
+    for (int vk : modifiers) {
+        if (::GetAsyncKeyState(vk) & 0x8000) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace desktop

@@ -31,14 +31,31 @@ bool IsInFront(WindowHandle window) {
     return desktop::GetForegroundWindow() == window;
 }
 
-}  // namespace
+// A held modifier would turn Delete into Shift+Delete (Cut) or the keys into menu
+// accelerators. The series waits a little for the user to let go.
+bool ModifiersReleased() {
+    for (unsigned waited = 0; desktop::IsModifierKeyHeld(); waited += MODIFIER_POLL_MS) {
+        if (waited >= MODIFIER_RELEASE_WAIT_MS) {
+            return false;
+        }
+        desktop::Sleep(MODIFIER_POLL_MS);
+    }
+    return true;
+}
 
-int RunAutomation() {
+struct Outcome {
+    CodePage932Text failure;  // nullptr: every key went in
+    int exitStatus;
+};
+
+// From the first lookup to the last key event or the decision to send none; the final
+// message is written by the caller, once the desktop is free for another run.
+Outcome RunSeries() {
     WindowHandle window = desktop::FindTargetWindow(TARGET_WINDOW_TITLE);
     if (!window) {
         window = LaunchAndWaitForWindow();
         if (!window) {
-            return FailAfterMessage(MSG_NOT_FOUND, EXIT_WINDOW_NOT_FOUND);
+            return {MSG_NOT_FOUND, EXIT_WINDOW_NOT_FOUND};
         }
         desktop::WriteMessage(MSG_LINE_END);
         desktop::Sleep(SETTLE_AFTER_LAUNCH_MS);
@@ -49,26 +66,47 @@ int RunAutomation() {
 
     // A paste of whatever the clipboard held before would put the wrong text in.
     if (desktop::SetClipboardText(PASTE_TEXT) != 0) {
-        return FailAfterMessage(MSG_CLIPBOARD_FAILED, EXIT_NOT_DELIVERED);
+        return {MSG_CLIPBOARD_FAILED, EXIT_NOT_DELIVERED};
     }
     desktop::Sleep(SETTLE_AFTER_CLIPBOARD_MS);
 
+    if (!ModifiersReleased()) {
+        return {MSG_KEYS_HELD, EXIT_NOT_DELIVERED};
+    }
     if (!IsInFront(window)) {
-        return FailAfterMessage(MSG_NOT_FOREGROUND, EXIT_NOT_DELIVERED);
+        return {MSG_NOT_FOREGROUND, EXIT_NOT_DELIVERED};
     }
     if (!desktop::TapCtrlChord(KEY_OEM_2) || !desktop::TapKey(KEY_DELETE) ||
         !desktop::TapCtrlChord(KEY_V)) {
-        return FailAfterMessage(MSG_KEYS_FAILED, EXIT_NOT_DELIVERED);
+        return {MSG_KEYS_FAILED, EXIT_NOT_DELIVERED};
     }
     desktop::Sleep(PAUSE_BEFORE_ACTION_KEY_MS);
 
+    if (!ModifiersReleased()) {
+        return {MSG_KEYS_HELD, EXIT_NOT_DELIVERED};
+    }
     if (!IsInFront(window)) {
-        return FailAfterMessage(MSG_NOT_FOREGROUND, EXIT_NOT_DELIVERED);
+        return {MSG_NOT_FOREGROUND, EXIT_NOT_DELIVERED};
     }
     if (!desktop::TapKey(KEY_F5)) {
-        return FailAfterMessage(MSG_KEYS_FAILED, EXIT_NOT_DELIVERED);
+        return {MSG_KEYS_FAILED, EXIT_NOT_DELIVERED};
     }
+    return {nullptr, EXIT_KEYS_SENT};
+}
 
+}  // namespace
+
+int RunAutomation() {
+    // Two copies started together would both launch TALMERINE and interleave their
+    // keys: one runs its whole series at a time, the other then finds the window.
+    if (!desktop::TakeRunLock(RUN_LOCK_NAME, RUN_LOCK_WAIT_MS)) {
+        return FailAfterMessage(MSG_ALREADY_RUNNING, EXIT_NOT_DELIVERED);
+    }
+    Outcome outcome = RunSeries();
+    desktop::ReleaseRunLock();
+    if (outcome.failure) {
+        return FailAfterMessage(outcome.failure, outcome.exitStatus);
+    }
     desktop::WriteMessage(MSG_DONE);
     return EXIT_KEYS_SENT;
 }

@@ -59,18 +59,35 @@ static_assert(sizeof MSG_CLIPBOARD_FAILED - 1 == 36, "MSG_CLIPBOARD_FAILED is 36
 inline constexpr char MSG_KEYS_FAILED[] = "Error: \x83\x4C\x81\x5B\x82\xF0\x91\x97\x82\xEA\x82\xC8\x82\xA2\n";
 static_assert(sizeof MSG_KEYS_FAILED - 1 == 22, "MSG_KEYS_FAILED is 22 bytes in code page 932");
 
+// "Error: キーが押されたまま\n"
+inline constexpr char MSG_KEYS_HELD[] = "Error: \x83\x4C\x81\x5B\x82\xAA\x89\x9F\x82\xB3\x82\xEA\x82\xBD\x82\xDC\x82\xDC\n";
+static_assert(sizeof MSG_KEYS_HELD - 1 == 26, "MSG_KEYS_HELD is 26 bytes in code page 932");
+
+// "Error: 既に実行中\n"
+inline constexpr char MSG_ALREADY_RUNNING[] = "Error: \x8A\xF9\x82\xC9\x8E\xC0\x8D\x73\x92\x86\n";
+static_assert(sizeof MSG_ALREADY_RUNNING - 1 == 18, "MSG_ALREADY_RUNNING is 18 bytes in code page 932");
+
+// The mutex that lets one run at a time type into the desktop session.
+inline constexpr char RUN_LOCK_NAME[] = "Local\\miyo-intro-run";
+
 // Pauses and bounds, in milliseconds where they are times.
 inline constexpr int POLL_LIMIT = 60;                        // lookups after a launch, one a second
 inline constexpr unsigned POLL_INTERVAL_MS = 1000;
 inline constexpr unsigned SETTLE_AFTER_LAUNCH_MS = 3000;     // a new window is not ready for input at once
 inline constexpr unsigned SETTLE_AFTER_CLIPBOARD_MS = 500;
 inline constexpr unsigned PAUSE_BEFORE_ACTION_KEY_MS = 200;  // lets the paste land before F5
+inline constexpr unsigned MODIFIER_RELEASE_WAIT_MS = 2000;   // for the user to let go of Shift, Ctrl, ...
+inline constexpr unsigned MODIFIER_POLL_MS = 50;
+// Longer than the longest road of a run (a minute of lookups, the settle and the keys),
+// so a copy waits out another that is starting TALMERINE.
+inline constexpr unsigned RUN_LOCK_WAIT_MS = 90000;
 
 // Exit statuses.
 inline constexpr int EXIT_KEYS_SENT = 0;
 inline constexpr int EXIT_WINDOW_NOT_FOUND = 1;
 // The keys were not sent, or not all of them, because they could not have reached
-// TALMERINE safely: it is not in front, the clipboard kept other text, or input is blocked.
+// TALMERINE safely: it is not in front, the clipboard kept other text, input is blocked,
+// the user holds a modifier key down, or another run kept the desktop for too long.
 inline constexpr int EXIT_NOT_DELIVERED = 2;
 
 // Runs the whole sequence once and returns the exit status.

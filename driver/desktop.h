@@ -46,6 +46,16 @@ bool TapKey(VirtualKeyCode vk);
 // down it is released whatever happened to the key in between.
 bool TapCtrlChord(VirtualKeyCode vk);
 
+// True while Shift, Ctrl, Alt or either Windows key is physically held (or held by
+// injected input): they would combine with the keys sent.
+bool IsModifierKeyHeld();
+
+// Takes the named mutex that serialises runs on this desktop session, waiting up to
+// `waitMs` for its owner; a mutex left by an owner that died counts as taken. False
+// when it could not be had.
+bool TakeRunLock(CodePage932Text name, unsigned waitMs);
+void ReleaseRunLock();
+
 void Sleep(unsigned milliseconds);
 
 // Standard output, as bytes (never a format), and one character of standard input.

@@ -18,11 +18,12 @@ std::string Dots(int count) {
 }
 
 const std::string TITLE = TARGET_WINDOW_TITLE;
+const std::string TAKE_LOCK = std::string("take lock ") + RUN_LOCK_NAME + " 90000 -> taken";
 
 // The calls of a launch followed by `attempts` polls, the last of which finds the
 // window when `found`.
 Calls LaunchCalls(int attempts, bool found, bool refused = false) {
-    Calls calls = {"find " + TITLE + " -> none", std::string("write ") + MSG_LAUNCHING,
+    Calls calls = {TAKE_LOCK, "find " + TITLE + " -> none", std::string("write ") + MSG_LAUNCHING,
                    std::string("launch ") + TARGET_EXE_PATH + " in " + TARGET_WORK_DIR};
     if (refused) {
         calls.push_back(std::string("write ") + MSG_LAUNCH_FAILED);
@@ -44,14 +45,14 @@ const Calls ACTIVATE_AND_FILL = {
     "show window 1", "foreground window", std::string("clipboard ") + PASTE_TEXT, "sleep 500"};
 
 const Calls KEYS_AND_DONE = {
-    "in front? window",
+    "modifier held? no", "in front? window",
     "down 0x11", "down 0xBF", "up 0xBF", "up 0x11",
     "down 0x2E", "up 0x2E",
     "down 0x11", "down 0x56", "up 0x56", "up 0x11",
     "sleep 200",
-    "in front? window",
+    "modifier held? no", "in front? window",
     "down 0x74", "up 0x74",
-    std::string("write ") + MSG_DONE};
+    "release lock", std::string("write ") + MSG_DONE};
 
 Calls Join(std::vector<Calls> parts) {
     Calls all;
@@ -64,7 +65,7 @@ Calls Join(std::vector<Calls> parts) {
 TEST(Sequence, WindowPresentAtStartGoesStraightToTheKeys) {
     SimReset({});
     EXPECT_EQ(RunAutomation(), 0);
-    EXPECT_EQ(Sim().calls, Join({{"find " + TITLE + " -> window"}, ACTIVATE_AND_FILL, KEYS_AND_DONE}));
+    EXPECT_EQ(Sim().calls, Join({{TAKE_LOCK, "find " + TITLE + " -> window"}, ACTIVATE_AND_FILL, KEYS_AND_DONE}));
     EXPECT_EQ(Sim().output, "\x8F\x49\x97\xB9\n");
 }
 
@@ -83,7 +84,7 @@ TEST(Sequence, WindowNeverAppearingTouchesNothing) {
     SimReset(script);
     EXPECT_EQ(RunAutomation(), 1);
     EXPECT_EQ(Sim().calls, Join({LaunchCalls(60, false),
-                                 {std::string("write ") + MSG_NOT_FOUND, "read -> character"}}));
+                                 {"release lock", std::string("write ") + MSG_NOT_FOUND, "read -> character"}}));
 }
 
 struct OutcomeCase {
@@ -126,6 +127,14 @@ TEST_P(Outcome, WritesExactlyAndExitsWithItsStatus) {
         // The message is the last thing written, and the read comes after it.
         EXPECT_EQ(Sim().calls.back().rfind("read -> ", 0), 0u);
     }
+    // The desktop is free for another run before the final message and any read:
+    // the lock is released right after the last desktop operation of the series.
+    const Calls& calls = Sim().calls;
+    ASSERT_GE(calls.size(), 3u);
+    size_t tail = c.exitStatus != 0 ? 3 : 2;
+    EXPECT_EQ(calls[calls.size() - tail], "release lock");
+    EXPECT_EQ(calls.front(), TAKE_LOCK);
+    EXPECT_FALSE(Sim().lockHeld);
 }
 
 const std::string LAUNCHING = MSG_LAUNCHING;
@@ -177,9 +186,9 @@ TEST_P(RefusedKey, StopsTheSeriesAndNeverLeavesCtrlDown) {
     script.input = "y";
     SimReset(script);
     EXPECT_EQ(RunAutomation(), 2);
-    Calls expected = Join({{"find " + TITLE + " -> window"}, ACTIVATE_AND_FILL, {"in front? window"},
-                           c.keyCallsAfterFront,
-                           {std::string("write ") + MSG_KEYS_FAILED, "read -> character"}});
+    Calls expected = Join({{TAKE_LOCK, "find " + TITLE + " -> window"}, ACTIVATE_AND_FILL,
+                           {"modifier held? no", "in front? window"}, c.keyCallsAfterFront,
+                           {"release lock", std::string("write ") + MSG_KEYS_FAILED, "read -> character"}});
     EXPECT_EQ(Sim().calls, expected);
 }
 
@@ -198,7 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedKeyCase{"F5Press", 11,
                        {"down 0x11", "down 0xBF", "up 0xBF", "up 0x11", "down 0x2E", "up 0x2E",
                         "down 0x11", "down 0x56", "up 0x56", "up 0x11", "sleep 200",
-                        "in front? window", "down 0x74 refused"}}),
+                        "modifier held? no", "in front? window", "down 0x74 refused"}}),
     [](const testing::TestParamInfo<RefusedKeyCase>& info) { return std::string(info.param.name); });
 
 // Virtual time of the clipboard and every key event, by when the window appears.
@@ -246,5 +255,117 @@ TEST(Sequence, GivingUpTakesTheWholeMinute) {
     EXPECT_EQ(Sim().findCalls, 61);
     EXPECT_TRUE(Sim().clipboardAtMs.empty());
 }
+
+// A modifier key held by the user at the first key or at F5: the series waits up to
+// 2000 ms, checking every 50 ms, and sends nothing while one is held.
+struct ModifierCase {
+    const char* name;
+    unsigned heldFromMs;
+    unsigned heldUntilMs;
+    int exitStatus;
+    int keyEventsTaken;
+    unsigned firstKeyAtMs;   // when keys were sent
+    unsigned f5AtMs;         // when F5 was sent
+    int modifierChecks;
+};
+
+void PrintTo(const ModifierCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class HeldModifier : public testing::TestWithParam<ModifierCase> {};
+
+TEST_P(HeldModifier, WaitsForTheReleaseOrSendsNothingMore) {
+    const ModifierCase& c = GetParam();
+    SimScript script;
+    script.modifierHeldFromMs = c.heldFromMs;
+    script.modifierHeldUntilMs = c.heldUntilMs;
+    script.input = "\n";
+    SimReset(script);
+    EXPECT_EQ(RunAutomation(), c.exitStatus);
+    EXPECT_EQ(static_cast<int>(Sim().keys.size()), c.keyEventsTaken);
+    EXPECT_EQ(Sim().modifierChecks, c.modifierChecks);
+    for (const SimKeyEvent& key : Sim().keys) {
+        EXPECT_FALSE(c.heldFromMs <= key.atMs && key.atMs < c.heldUntilMs) << "key at " << key.atMs;
+    }
+    if (c.keyEventsTaken > 0) {
+        EXPECT_EQ(Sim().keys.front().atMs, c.firstKeyAtMs);
+    }
+    if (c.keyEventsTaken == 12) {
+        EXPECT_EQ(Sim().keys[10].atMs, c.f5AtMs);
+        EXPECT_EQ(Sim().output, MSG_DONE);
+        EXPECT_EQ(Sim().readCalls, 0);
+        return;
+    }
+    // Given up: the message after the lock is released, then one character is read.
+    const Calls& calls = Sim().calls;
+    Calls tail(calls.end() - 4, calls.end());
+    EXPECT_EQ(tail, (Calls{"modifier held? yes", "release lock", std::string("write ") + MSG_KEYS_HELD,
+                           "read -> character"}));
+    EXPECT_EQ(Sim().output, MSG_KEYS_HELD);
+    EXPECT_EQ(Sim().clockMs, c.f5AtMs);  // where it gave up
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AtFirstKeyAndAtF5, HeldModifier,
+    testing::Values(
+        // Clipboard filled at 0, first check at 500.
+        ModifierCase{"NotHeld", 0, 0, 0, 12, 500, 700, 2},
+        ModifierCase{"HeldAtFirstKeyReleasedWithinWait", 0, 1230, 0, 12, 1250, 1450, 17},
+        ModifierCase{"HeldAtFirstKeyReleasedAtLastCheck", 0, 2500, 0, 12, 2500, 2700, 42},
+        ModifierCase{"HeldAtFirstKeyPastWait", 0, 2501, 2, 0, 0, 2500, 41},
+        ModifierCase{"HeldAtF5ReleasedWithinWait", 600, 1000, 0, 12, 500, 1000, 8},
+        ModifierCase{"HeldAtF5PastWait", 600, 60000, 2, 10, 500, 2700, 42}),
+    [](const testing::TestParamInfo<ModifierCase>& info) { return std::string(info.param.name); });
+
+// Another run holding the desktop: this one waits for it, then runs its whole series.
+struct LockCase {
+    const char* name;
+    unsigned heldByOtherMs;
+    bool abandoned;
+    std::string takeCall;
+    int exitStatus;
+    unsigned firstKeyAtMs;
+};
+
+void PrintTo(const LockCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RunLock : public testing::TestWithParam<LockCase> {};
+
+TEST_P(RunLock, OneRunAtATime) {
+    const LockCase& c = GetParam();
+    SimScript script;
+    script.lockHeldByOtherMs = c.heldByOtherMs;
+    script.lockAbandoned = c.abandoned;
+    script.input = "x";
+    SimReset(script);
+    EXPECT_EQ(RunAutomation(), c.exitStatus);
+    EXPECT_EQ(Sim().calls.front(), c.takeCall);
+    EXPECT_FALSE(Sim().lockHeld);
+    if (c.exitStatus == 0) {
+        EXPECT_EQ(Sim().calls, Join({{c.takeCall, "find " + TITLE + " -> window"}, ACTIVATE_AND_FILL, KEYS_AND_DONE}));
+        ASSERT_EQ(Sim().keys.size(), 12u);
+        EXPECT_EQ(Sim().keys.front().atMs, c.firstKeyAtMs);
+        return;
+    }
+    // Touches nothing: no lookup, no clipboard, no key, and no lock to release.
+    EXPECT_EQ(Sim().calls, (Calls{c.takeCall, std::string("write ") + MSG_ALREADY_RUNNING, "read -> character"}));
+    EXPECT_EQ(Sim().output, MSG_ALREADY_RUNNING);
+    EXPECT_EQ(Sim().clockMs, 90000u);
+}
+
+const std::string LOCK = std::string("take lock ") + RUN_LOCK_NAME + " 90000";
+
+INSTANTIATE_TEST_SUITE_P(
+    ByOtherRun, RunLock,
+    testing::Values(
+        LockCase{"Free", 0, false, LOCK + " -> taken", 0, 500},
+        LockCase{"TakenThenReleased", 8000, false, LOCK + " -> taken", 0, 8500},
+        LockCase{"ReleasedAtTheLastMoment", 90000, false, LOCK + " -> taken", 0, 90500},
+        LockCase{"OwnerDied", 3000, true, LOCK + " -> abandoned, taken", 0, 3500},
+        LockCase{"TakenPastTheWait", LOCK_NEVER_FREE, false, LOCK + " -> timed out", 2, 0}),
+    [](const testing::TestParamInfo<LockCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

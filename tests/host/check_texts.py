@@ -22,6 +22,9 @@ EXPECTED = {
     "MSG_NOT_FOREGROUND": ("Error: ミヨを前面に出せない\n", 28),
     "MSG_CLIPBOARD_FAILED": ("Error: クリップボードに書き込めない\n", 36),
     "MSG_KEYS_FAILED": ("Error: キーを送れない\n", 22),
+    "MSG_KEYS_HELD": ("Error: キーが押されたまま\n", 26),
+    "MSG_ALREADY_RUNNING": ("Error: 既に実行中\n", 18),
+    "RUN_LOCK_NAME": ("Local\\miyo-intro-run", 20),
 }
 
 

@@ -106,6 +106,28 @@ unsigned SendKeyUp(VirtualKeyCode vk) {
     return KeyEvent(vk, false);
 }
 
+bool IsModifierKeyHeld() {
+    record.modifierChecks++;
+    bool held = script.modifierHeldFromMs <= record.clockMs && record.clockMs < script.modifierHeldUntilMs;
+    Call(held ? "modifier held? yes" : "modifier held? no");
+    return held;
+}
+
+bool TakeRunLock(CodePage932Text name, unsigned waitMs) {
+    unsigned busy = script.lockHeldByOtherMs;
+    bool taken = busy == 0 || (busy != LOCK_NEVER_FREE && busy <= waitMs);
+    record.clockMs += taken ? busy : waitMs;
+    Call(std::string("take lock ") + name + " " + std::to_string(waitMs) +
+         (!taken ? " -> timed out" : script.lockAbandoned && busy ? " -> abandoned, taken" : " -> taken"));
+    record.lockHeld = taken;
+    return taken;
+}
+
+void ReleaseRunLock() {
+    Call("release lock");
+    record.lockHeld = false;
+}
+
 void Sleep(unsigned milliseconds) {
     Call("sleep " + std::to_string(milliseconds));
     record.clockMs += milliseconds;

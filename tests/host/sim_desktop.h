@@ -23,7 +23,16 @@ struct SimScript {
     int keyEventRefused = 0;
     // What standard input holds; empty: at its end.
     std::string input;
+    // A modifier key is held while heldFromMs <= clock < heldUntilMs.
+    unsigned modifierHeldFromMs = 0;
+    unsigned modifierHeldUntilMs = 0;
+    // Another run holds the lock for this long from the start (0: free;
+    // LOCK_NEVER_FREE: past any wait); abandoned: that run dies instead of releasing.
+    unsigned lockHeldByOtherMs = 0;
+    bool lockAbandoned = false;
 };
+
+inline constexpr unsigned LOCK_NEVER_FREE = ~0u;
 
 struct SimKeyEvent {
     unsigned atMs;
@@ -46,6 +55,8 @@ struct SimRecord {
     int findCalls = 0;
     int foregroundChecks = 0;
     int keyEventsOffered = 0;
+    int modifierChecks = 0;
+    bool lockHeld = false;            // by this run, now
 };
 
 // Starts a fresh simulated desktop. The window handle it hands out is SimWindow().

@@ -12,8 +12,8 @@
 //
 // Log lines, each "<GetTickCount> <event> ...":
 //   start cwd=<hex> show=<wShowWindow or -1>   window hwnd=<hex> state=<as below>
-//   clipboard-changed   clipboard-held   clipboard-released
-//   key msg=<WM_ name> vk=<hex> scan=<hex> ext=<0|1> ctrl=<0|1>
+//   clipboard-changed   clipboard-held   clipboard-released   restored (from min or max)
+//   key msg=<WM_ name> vk=<hex> scan=<hex> ext=<0|1> ctrl=<0|1> shift=<0|1> alt=<0|1>
 //   first-key foreground=<0|1> state=<normal|minimised|maximised>
 //   paste text=<hex of CF_TEXT> formats=<ids>   action (on F5)
 #include <windows.h>
@@ -128,8 +128,9 @@ bool OnKeyMessage(const MSG& msg) {
         Log("first-key foreground=%d state=%s", GetForegroundWindow() == mainWindow ? 1 : 0, WindowState());
     }
     bool ctrl = GetKeyState(VK_CONTROL) < 0;
-    Log("key msg=%s vk=%02X scan=%02X ext=%d ctrl=%d", name, static_cast<unsigned>(msg.wParam),
-        static_cast<unsigned>((msg.lParam >> 16) & 0xFF), static_cast<int>((msg.lParam >> 24) & 1), ctrl ? 1 : 0);
+    Log("key msg=%s vk=%02X scan=%02X ext=%d ctrl=%d shift=%d alt=%d", name, static_cast<unsigned>(msg.wParam),
+        static_cast<unsigned>((msg.lParam >> 16) & 0xFF), static_cast<int>((msg.lParam >> 24) & 1), ctrl ? 1 : 0,
+        GetKeyState(VK_SHIFT) < 0 ? 1 : 0, GetKeyState(VK_MENU) < 0 ? 1 : 0);
     if (msg.message != WM_KEYDOWN) {
         return false;
     }
@@ -148,6 +149,9 @@ bool OnKeyMessage(const MSG& msg) {
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_SIZE: {
+            if (wParam == SIZE_RESTORED && mainWindow && IsWindowVisible(window)) {
+                Log("restored");  // brought back to its normal state by another program
+            }
             MoveWindow(editBox, 8, 8, LOWORD(lParam) - 16, HIWORD(lParam) - 16, TRUE);
             return 0;
         }

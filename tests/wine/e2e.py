@@ -31,6 +31,7 @@ LAUNCH_FAILED = console("Error: 実行できない\n")
 NOT_FOUND = console("ミヨが見つからない\n")
 DONE = console("終了\n")
 CLIPBOARD_FAILED = console("Error: クリップボードに書き込めない\n")
+KEYS_HELD = console("Error: キーが押されたまま\n")
 SENTENCE = "星綴ミヨです。本を読むのが好きです。".encode("cp932")
 TITLE = "TALMERINE - ミヨ"
 INSTALL_DIR = "C:\\Program Files\\Kyt\\Talmerine"
@@ -47,6 +48,13 @@ EXPECTED_KEYS = [
 # pause the sender slept; the upper bounds are loose, for shared, noisy machines.
 EARLY_MS = 5
 LATE_MS = 1500
+# Key messages of Shift itself, which the stand-in sees while the test holds it down.
+SHIFT_KEYS = {0x10, 0xA0, 0xA1}
+
+
+def now_ms():
+    """The Linux clock that matches GetTickCount inside Wine to the millisecond."""
+    return int(time.clock_gettime(time.CLOCK_MONOTONIC_RAW) * 1000)
 
 
 class Log:
@@ -132,6 +140,41 @@ class Case:
         status, out = self.session.run([winenv.WINE64_LOADER, self.desktool_exe, *args], timeout=30)
         return out.decode("ascii", errors="replace").strip()
 
+    def start_program(self, env=None):
+        # Standard input at its end: a failure path reads it and ends at once.
+        return self.session.popen(self.session.command(self.exe), env, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+
+    def finish_program(self, proc, what="", timeout=120):
+        """The exit status and the transcript; a run that outlives `timeout` is ended
+        by its process id, with status None."""
+        try:
+            out, _ = proc.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            winenv._kill_group(proc)
+            return None, b""
+        self.evidence.append(f"{what}exit status {proc.returncode}; transcript {out!r} = "
+                             f"{out.decode('cp932', 'replace')!r}")
+        return proc.returncode, out
+
+    def xdotool(self, *args):
+        status, out = self.session.run(["xdotool", *args], timeout=20)
+        return out.decode(errors="replace").strip()
+
+    def hold_shift(self):
+        """Shift down on the X display. Wine sees a held key only while one of its
+        windows has the X input focus, so the stand-in's window is focused first."""
+        windows = self.xdotool("search", "--name", "TALMERINE").split()
+        self.check(bool(windows), f"the stand-in's X window was found ({windows})")
+        if windows:
+            self.xdotool("windowfocus", windows[0])
+        time.sleep(0.3)
+        self.xdotool("keydown", "shift")
+
+    def release_shift(self):
+        self.xdotool("keyup", "shift")
+        return now_ms()
+
     def run_program(self, args=(), input=b"", env=None, timeout=120):
         status, out = self.session.run(self.session.command(self.exe, *args), input=input, timeout=timeout,
                                        extra_env=env)
@@ -139,17 +182,20 @@ class Case:
         return status, out
 
     # --- shared checks ----------------------------------------------------------------
-    def check_keys_and_paste(self, log):
-        keys = log.all("key")
+    def check_keys_and_paste(self, log, series=1):
+        keys = [(t, f) for t, f in log.all("key") if int(f["vk"], 16) not in SHIFT_KEYS]
         seen = [(f["msg"], int(f["vk"], 16), int(f["scan"], 16)) for _, f in keys]
-        self.equal(seen, EXPECTED_KEYS, "twelve key events in order, with MapVirtualKeyA scan codes")
+        self.equal(seen, EXPECTED_KEYS * series,
+                   f"{12 * series} key events in order, with MapVirtualKeyA scan codes")
         self.check(all(f["ext"] == "0" for _, f in keys), "no event carries the extended bit (Delete neither)")
         v_down = [f for _, f in keys if f["vk"] == "56" and f["msg"] == "WM_KEYDOWN"]
-        self.check(len(v_down) == 1 and v_down[0]["ctrl"] == "1", "Ctrl is held while V goes down")
+        self.check(len(v_down) == series and all(f["ctrl"] == "1" for f in v_down), "Ctrl is held while V goes down")
+        self.check(all(f.get("shift") == "0" and f.get("alt") == "0" for _, f in keys),
+                   "no event arrives with Shift or Alt down")
         pastes = log.all("paste")
-        self.equal([f.get("text") for _, f in pastes], [SENTENCE.hex().upper()],
-                   "one paste, of exactly the 36-byte sentence as CF_TEXT")
-        self.equal(len(log.all("action")), 1, "F5 reached the window once")
+        self.equal([f.get("text") for _, f in pastes], [SENTENCE.hex().upper()] * series,
+                   f"{series} paste(s), each of exactly the 36-byte sentence as CF_TEXT")
+        self.equal(len(log.all("action")), series, f"F5 reached the window {series} time(s)")
         return keys
 
     def check_front_at_first_key(self, log, state="normal"):
@@ -287,14 +333,18 @@ def case_clipboard_busy_briefly(c):
 def case_clipboard_busy_long(c):
     """Held for longer than the retry time: the error, exit 2, and nothing typed."""
     c.install_standin()
-    c.start_standin("standin", wait_for="clipboard-held", hold_clipboard_ms=5000)
-    started = time.monotonic()
+    # Started minimised, the window logs when the program restores it, right before the
+    # clipboard: the retries are timed from there, apart from Wine's start-up.
+    c.start_standin("standin", wait_for="clipboard-held", hold_clipboard_ms=8000, show="min")
     status, out = c.run_program()
-    took = time.monotonic() - started
+    exited_at = now_ms()
     log = Log(c.log_path("standin"))
     c.evidence.append("stand-in log:\n" + log.text())
     c.equal((status, out), (2, CLIPBOARD_FAILED), "exit 2 and exactly the clipboard error")
-    c.check(0.9 <= took <= 4.5, f"gave up after {took:.1f} s of retries (about 1 s, plus Wine's start-up)")
+    restored_at, _ = log.first("restored")
+    if c.check(restored_at is not None, "the program restored the window before the clipboard"):
+        took = exited_at - restored_at
+        c.check(900 <= took <= 1000 + LATE_MS, f"gave up {took} ms after restoring the window (about 1 s of retries)")
     c.equal((log.all("key"), log.all("paste")), ([], []), "the stand-in received no key and no paste")
 
 
@@ -335,6 +385,82 @@ def case_not_found(c):
     c.check_clipboard_after(False)
 
 
+def case_shift_released(c):
+    """Shift held by the user when the keys are due, let go 0.8 s after the clipboard
+    changed: the keys wait for the release and none arrives with Shift down."""
+    c.install_standin()
+    c.start_standin("standin")
+    c.hold_shift()
+    proc = c.start_program()
+    changed = c.wait_for("standin", "clipboard-changed", 60)
+    released_at = None
+    if c.check(changed, "the clipboard changed while Shift was held"):
+        changed_at, _ = Log(c.log_path("standin")).first("clipboard-changed")
+        time.sleep(max(0, changed_at + 800 - now_ms()) / 1000)
+        released_at = c.release_shift()
+    else:
+        c.release_shift()
+    status, out = c.finish_program(proc)
+    c.wait_for("standin", "action", 5)
+    log = Log(c.log_path("standin"))
+    c.evidence.append("stand-in log:\n" + log.text())
+    c.equal((status, out), (0, DONE), "exit 0 and exactly 終了 CR LF")
+    keys = c.check_keys_and_paste(log)
+    if keys and released_at is not None:
+        gap = keys[0][0] - released_at
+        c.check(0 <= gap <= 50 + LATE_MS, f"Shift released -> first key {gap} ms (checked every 50 ms)")
+
+
+def case_shift_held_long(c):
+    """Shift held for 4 s from the clipboard change: past the 2 s wait the program
+    gives up, says so and sends nothing."""
+    c.install_standin()
+    c.start_standin("standin")
+    c.hold_shift()
+    proc = c.start_program()
+    changed = c.wait_for("standin", "clipboard-changed", 60)
+    changed_at, _ = Log(c.log_path("standin")).first("clipboard-changed")
+    exited_at = None
+    while changed and now_ms() < changed_at + 4000 and exited_at is None:
+        if proc.poll() is not None:
+            exited_at = now_ms()
+        time.sleep(0.02)
+    c.release_shift()
+    status, out = c.finish_program(proc)
+    log = Log(c.log_path("standin"))
+    c.evidence.append("stand-in log:\n" + log.text())
+    c.check(changed, "the clipboard changed while Shift was held")
+    c.equal((status, out), (2, KEYS_HELD), "exit 2 and exactly the held-key error")
+    others = [f for _, f in log.all("key") if int(f["vk"], 16) not in SHIFT_KEYS]
+    c.equal((others, log.all("paste"), log.all("action")), ([], [], []),
+            "no key but Shift's own reached the window: no paste, no F5")
+    if c.check(exited_at is not None, "the program ended while Shift was still held"):
+        gap = exited_at - changed_at
+        c.check(500 + 2000 - EARLY_MS <= gap <= 500 + 2000 + LATE_MS,
+                f"clipboard change -> exit {gap} ms (500 ms, then a 2000 ms wait for the release)")
+
+
+def case_two_copies(c):
+    """Two copies started 300 ms apart with TALMERINE not running: one launch, two
+    whole series one after the other."""
+    c.install_standin()
+    env = c.standin_env("standin", delay_ms=1500)
+    first = c.start_program(env)
+    time.sleep(0.3)
+    second = c.start_program(env)
+    results = [c.finish_program(first, "first copy: "), c.finish_program(second, "second copy: ")]
+    c.wait_for("standin", "action", 5)
+    log = Log(c.log_path("standin"))
+    c.evidence.append("stand-in log:\n" + log.text())
+    c.equal([status for status, _ in results], [0, 0], "both copies exit 0")
+    launch_road = [re.fullmatch(re.escape(LAUNCHING) + rb"\.+\r\n" + re.escape(DONE), out) is not None
+                   for _, out in results]
+    c.equal(sorted((road, out if not road else b"") for road, (_, out) in zip(launch_road, results)),
+            [(False, DONE), (True, b"")], "one transcript of the launch road, one of 終了 alone")
+    c.equal(len(log.all("start")), 1, "TALMERINE was started once")
+    c.check_keys_and_paste(log, series=2)
+
+
 CASES = {
     "present": case_present,
     "maximised": shown_case("max"),
@@ -345,6 +471,9 @@ CASES = {
     "clipboard_busy_briefly": case_clipboard_busy_briefly,
     "clipboard_busy_long": case_clipboard_busy_long,
     "not_found": case_not_found,
+    "shift_released": case_shift_released,
+    "shift_held_long": case_shift_held_long,
+    "two_copies": case_two_copies,
 }
 
 

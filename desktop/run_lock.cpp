@@ -1,0 +1,39 @@
+// One run at a time on this desktop session: a named mutex in the session's namespace.
+#include <windows.h>
+
+#include "driver/desktop.h"
+
+namespace {
+
+HANDLE runLock;
+
+}  // namespace
+
+namespace desktop {
+
+bool TakeRunLock(CodePage932Text name, unsigned waitMs) {
+    HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name);
+    if (!mutex) {
+        // The name is held by an object of another kind: runs could not be kept apart.
+        return false;
+    }
+    // WAIT_ABANDONED: the owner ended without releasing it; the mutex is ours now, and
+    // whatever that run left half-done is only keys, which this run types afresh.
+    DWORD waited = ::WaitForSingleObject(mutex, waitMs);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+        ::CloseHandle(mutex);
+        return false;
+    }
+    runLock = mutex;
+    return true;
+}
+
+void ReleaseRunLock() {
+    if (runLock) {
+        ::ReleaseMutex(runLock);
+        ::CloseHandle(runLock);
+        runLock = nullptr;
+    }
+}
+
+}  // namespace desktop
