@@ -6,6 +6,7 @@
 //   TALMERINE_LOG            log file; default "talmerine.log" in the working folder
 //   TALMERINE_SHOW           "min" or "max": the window starts minimised or maximised
 //   TALMERINE_DELAY_MS       wait this long before creating the window
+//   TALMERINE_LEFT, _TOP     where the window is placed on the screen
 //   TALMERINE_TITLE_HEX      the window title as code page 932 bytes in hex
 //   TALMERINE_HOLD_CLIPBOARD_MS  hold the clipboard open this long, owned by our window
 //                            (Wine lets others open a clipboard held with no owner)
@@ -212,7 +213,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
 
     char title[256];
     TitleFromEnv(title, sizeof title);
-    mainWindow = CreateWindowA("TalmerineStandIn", title, WS_OVERLAPPEDWINDOW, 40, 40, 720, 240,
+    int left = EnvNumber("TALMERINE_LEFT"), top = EnvNumber("TALMERINE_TOP");
+    mainWindow = CreateWindowA("TalmerineStandIn", title, WS_OVERLAPPEDWINDOW, left ? left : 40, top ? top : 40, 720, 240,
                                nullptr, nullptr, instance, nullptr);
     editBox = CreateWindowA("EDIT", FILLER_TEXT, WS_CHILD | WS_VISIBLE | WS_BORDER | ES_MULTILINE | ES_AUTOVSCROLL,
                             8, 8, 100, 100, mainWindow, nullptr, instance, nullptr);

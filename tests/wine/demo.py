@@ -6,6 +6,7 @@ Usage: demo.py BUILD_DIR OUT_DIR   (tools/demo builds and calls this)
 import os
 import subprocess
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import e2e  # noqa: E402
@@ -18,7 +19,7 @@ def main():
     build_dir, out_dir = sys.argv[1], os.path.abspath(sys.argv[2])
     exe = os.path.join(build_dir, "miyo-intro.exe")
     os.makedirs(out_dir, exist_ok=True)
-    shot = os.path.join(out_dir, "talmerine.png")
+    shot = os.path.join(out_dir, "demo.png")
 
     try:
         return show(build_dir, exe, shot)
@@ -27,16 +28,43 @@ def main():
         return 3
 
 
+DESKTOP = "miyo-demo,1024x768"
+# Run in a console window of its own: the output goes to a file as well, for the
+# transcript printed here, and the console stays open for the screenshot.
+BATCH = """@echo off
+title miyo-intro
+"{exe}" > "{transcript}"
+echo %ERRORLEVEL% > "{status}"
+type "{transcript}"
+pause > nul
+"""
+
+
 def show(build_dir, exe, shot):
     with winenv.Session() as session:
         session.require(exe)
         case = e2e.Case(session, build_dir, "demo")
         case.install_standin()
-        print(f"Running {winenv.describe(exe)} (ANSI code page 932).")
-        print("TALMERINE is not running yet;")
-        print("the stand-in opens its window 1.5 s after it is started.\n")
-        status, out = case.run_program(env=case.standin_env("standin", delay_ms=1500))
+        print(f"Running {winenv.describe(exe)} (ANSI code page 932)")
+        print(f"in a console window on Wine's virtual desktop {DESKTOP}.")
+        print("TALMERINE is not running yet; the stand-in opens its window 1.5 s after it is started.\n")
+        transcript, status_file = case.log_path("transcript"), case.log_path("status")
+        batch = os.path.join(case.work, "demo.bat")
+        with open(batch, "w", newline="\r\n") as f:
+            f.write(BATCH.format(exe=winenv.windows_path(exe), transcript=winenv.windows_path(transcript),
+                                 status=winenv.windows_path(status_file)))
+        # Every program of the demo on the same virtual desktop, which draws title bars.
+        session.popen([winenv.WINE64_LOADER, "explorer", f"/desktop={DESKTOP}", "wineconsole",
+                       "cmd", "/c", winenv.windows_path(batch)],
+                      case.standin_env("standin", delay_ms=1500, left=260, top=170), stdin=subprocess.DEVNULL,
+                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 120
+        while not os.path.exists(status_file) and time.monotonic() < deadline:
+            time.sleep(0.2)
         case.wait_for("standin", "action", 5)
+        time.sleep(1.5)  # the console draws the transcript
+        status = int(open(status_file).read().strip() or -1) if os.path.exists(status_file) else None
+        out = open(transcript, "rb").read() if os.path.exists(transcript) else b""
         log = e2e.Log(case.log_path("standin"))
         grab = subprocess.run(f"xwd -root -display {session.env['DISPLAY']} | convert xwd:- '{shot}'",
                               shell=True, timeout=60)
@@ -57,10 +85,13 @@ def show(build_dir, exe, shot):
         text = bytes.fromhex(f["text"]).decode("cp932", errors="replace") if f["text"] != "none" else "(none)"
         print(f"Pasted text (CF_TEXT): {text}")
     if grab.returncode == 0 and os.path.exists(shot):
-        print(f"\nScreenshot of the stand-in after F5: {shot}")
+        print(f"\nScreenshot of TALMERINE and the program's console after F5: {shot}")
     else:
         print("\nThe screenshot could not be taken (xwd and convert are needed).")
-    return status if status is not None else 124
+    if status is None:
+        print("demo: the program did not finish within 120 s")
+        return 124
+    return status
 
 
 if __name__ == "__main__":
