@@ -145,6 +145,7 @@ class Session:
         try:
             self._start_xvfb()
             self._ensure_prefix()
+            self._keep_desktop()
         except BaseException:
             self.close()
             raise
@@ -212,6 +213,14 @@ class Session:
         if not number.strip():
             raise CannotRun("Xvfb did not start")
         self.env["DISPLAY"] = ":" + number.decode().strip()
+
+    def _keep_desktop(self):
+        """Wine shuts its desktop down, and the clipboard with it, a few seconds after
+        the last Windows process ends, and a 32-bit start under qemu takes longer than
+        that. On Windows the clipboard outlives every program: a process that only
+        waits keeps it so for the session."""
+        self.popen([WINE64_LOADER, "cmd", "/c", "pause"], stdin=subprocess.PIPE,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def _i386_loader_starts(self):
         if not os.access(WINE32_LOADER, os.X_OK):
