@@ -32,18 +32,14 @@ OVER_BASELINE_BUDGET_MS = 15
 START_TO_CLIPBOARD_ALLOWANCE_MS = 20
 
 
-def now_ms():
-    return int(time.clock_gettime(time.CLOCK_MONOTONIC_RAW) * 1000)
-
-
 def summary(values):
     return {"median": statistics.median(values), "min": min(values), "max": max(values), "n": len(values)}
 
 
 def timed_run(case, exe):
-    started = now_ms()
+    started = e2e.now_ms()
     status, out = case.session.run(case.session.command(exe), input=b"", timeout=60)
-    return started, now_ms(), status
+    return started, e2e.now_ms(), status
 
 
 def phases(log, started, ended):

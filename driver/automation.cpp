@@ -43,6 +43,18 @@ bool ModifiersReleased() {
     return true;
 }
 
+// Checked right before keys go out, in this order: the wait for a held modifier comes
+// first, so the foreground check stays right before the first key.
+CodePage932Text WhyKeysCannotGo(WindowHandle window) {
+    if (!ModifiersReleased()) {
+        return MSG_KEYS_HELD;
+    }
+    if (!IsInFront(window)) {
+        return MSG_NOT_FOREGROUND;
+    }
+    return nullptr;
+}
+
 struct Outcome {
     CodePage932Text failure;  // nullptr: every key went in
     int exitStatus;
@@ -70,11 +82,8 @@ Outcome RunSeries() {
     }
     desktop::Sleep(SETTLE_AFTER_CLIPBOARD_MS);
 
-    if (!ModifiersReleased()) {
-        return {MSG_KEYS_HELD, EXIT_NOT_DELIVERED};
-    }
-    if (!IsInFront(window)) {
-        return {MSG_NOT_FOREGROUND, EXIT_NOT_DELIVERED};
+    if (CodePage932Text why = WhyKeysCannotGo(window)) {
+        return {why, EXIT_NOT_DELIVERED};
     }
     if (!desktop::TapCtrlChord(KEY_OEM_2) || !desktop::TapKey(KEY_DELETE) ||
         !desktop::TapCtrlChord(KEY_V)) {
@@ -82,11 +91,8 @@ Outcome RunSeries() {
     }
     desktop::Sleep(PAUSE_BEFORE_ACTION_KEY_MS);
 
-    if (!ModifiersReleased()) {
-        return {MSG_KEYS_HELD, EXIT_NOT_DELIVERED};
-    }
-    if (!IsInFront(window)) {
-        return {MSG_NOT_FOREGROUND, EXIT_NOT_DELIVERED};
+    if (CodePage932Text why = WhyKeysCannotGo(window)) {
+        return {why, EXIT_NOT_DELIVERED};
     }
     if (!desktop::TapKey(KEY_F5)) {
         return {MSG_KEYS_FAILED, EXIT_NOT_DELIVERED};

@@ -72,6 +72,10 @@ class Log:
     def all(self, event):
         return [(tick, fields) for tick, e, fields in self.entries if e == event]
 
+    def keys(self):
+        """The key events the program sent: those of Shift itself, held by a test, aside."""
+        return [(tick, f) for tick, f in self.all("key") if int(f["vk"], 16) not in SHIFT_KEYS]
+
     def first(self, event):
         found = self.all(event)
         return found[0] if found else (None, {})
@@ -148,14 +152,9 @@ class Case:
     def finish_program(self, proc, what="", timeout=120):
         """The exit status and the transcript; a run that outlives `timeout` is ended
         by its process id, with status None."""
-        try:
-            out, _ = proc.communicate(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            winenv._kill_group(proc)
-            return None, b""
-        self.evidence.append(f"{what}exit status {proc.returncode}; transcript {out!r} = "
-                             f"{out.decode('cp932', 'replace')!r}")
-        return proc.returncode, out
+        status, out = self.session.finish(proc, timeout=timeout)
+        self.evidence.append(f"{what}exit status {status}; transcript {out!r} = {out.decode('cp932', 'replace')!r}")
+        return status, out
 
     def xdotool(self, *args):
         status, out = self.session.run(["xdotool", *args], timeout=20)
@@ -176,14 +175,15 @@ class Case:
         return now_ms()
 
     def run_program(self, args=(), input=b"", env=None, timeout=120):
-        status, out = self.session.run(self.session.command(self.exe, *args), input=input, timeout=timeout,
-                                       extra_env=env)
+        proc = self.session.popen(self.session.command(self.exe, *args), env, stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        status, out = self.session.finish(proc, input, timeout)
         self.evidence.append(f"exit status {status}; transcript {out!r} = {out.decode('cp932', 'replace')!r}")
         return status, out
 
     # --- shared checks ----------------------------------------------------------------
     def check_keys_and_paste(self, log, series=1):
-        keys = [(t, f) for t, f in log.all("key") if int(f["vk"], 16) not in SHIFT_KEYS]
+        keys = log.keys()
         seen = [(f["msg"], int(f["vk"], 16), int(f["scan"], 16)) for _, f in keys]
         self.equal(seen, EXPECTED_KEYS * series,
                    f"{12 * series} key events in order, with MapVirtualKeyA scan codes")
@@ -359,8 +359,7 @@ def case_not_found(c):
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     # Well apart, so that the first copy has the desktop before the second asks for it.
     time.sleep(5)
-    at_end = c.session.popen(c.session.command(c.exe), env, stdin=subprocess.DEVNULL,
-                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    at_end = c.start_program(env)
     most_at_once = appearances = showing = 0
     deadline = time.monotonic() + 200
     while at_end.poll() is None and time.monotonic() < deadline:
@@ -438,8 +437,7 @@ def case_shift_held_long(c):
     c.evidence.append("stand-in log:\n" + log.text())
     c.check(changed, "the clipboard changed while Shift was held")
     c.equal((status, out), (2, KEYS_HELD), "exit 2 and exactly the held-key error")
-    others = [f for _, f in log.all("key") if int(f["vk"], 16) not in SHIFT_KEYS]
-    c.equal((others, log.all("paste"), log.all("action")), ([], [], []),
+    c.equal((log.keys(), log.all("paste"), log.all("action")), ([], [], []),
             "no key but Shift's own reached the window: no paste, no F5")
     if c.check(exited_at is not None, "the program ended while Shift was still held"):
         gap = exited_at - changed_at

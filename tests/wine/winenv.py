@@ -19,6 +19,7 @@ PROBE_SOURCE = os.path.join(REPO, "tests", "wine", "probe.c")
 PROBE_DIR = os.path.join(REPO, "build", "wine-probe")
 PROBE_COMPILERS = {"i386": "i686-w64-mingw32-gcc", "x86-64": "x86_64-w64-mingw32-gcc"}
 PROBE_BITS = {"i386": 32, "x86-64": 64}
+LOADERS = {"i386": WINE32_LOADER, "x86-64": WINE64_LOADER}
 QEMU_I386 = "/proc/sys/fs/binfmt_misc/qemu-i386"
 # Under qemu-i386 Wine's reservation of the upper address space makes a trivial 32-bit
 # program take close to a minute to start; a reserved guest space of this size keeps it
@@ -44,7 +45,7 @@ def loader_for(exe):
     """The Wine loader that runs `exe` itself. Debian's `wine` wrapper goes through the
     32-bit loader whenever it is installed, also for 64-bit programs: a 64-bit helper
     started that way would pay an emulated start, so each goes straight to its own."""
-    return WINE32_LOADER if pe_machine(exe) == "i386" else WINE64_LOADER
+    return LOADERS.get(pe_machine(exe), WINE64_LOADER)
 
 
 def i386_mode():
@@ -171,7 +172,7 @@ class Session:
 
     def _probe(self, machine):
         """None when the probe ran and printed its line, else what went wrong."""
-        loader = WINE32_LOADER if machine == "i386" else WINE64_LOADER
+        loader = LOADERS[machine]
         if not os.access(loader, os.X_OK):
             package = "wine32:i386" if machine == "i386" else "wine64"
             return f"{loader} is not installed ({package}; run tools/install-deps)"
@@ -260,6 +261,11 @@ class Session:
         """Runs to the end; returns (exit status, stdout bytes). None as status: timed out."""
         proc = self.popen(args, extra_env, stdin=subprocess.PIPE if input is not None else subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        return self.finish(proc, input, timeout)
+
+    def finish(self, proc, input=None, timeout=60):
+        """Waits for a process started by popen(); (exit status, stdout bytes), or
+        (None, b"") once it outlived `timeout` and was ended by its process id."""
         try:
             out, _ = proc.communicate(input, timeout=timeout)
             return proc.returncode, out
@@ -313,7 +319,7 @@ def verdict():
                 why = session._probe(machine)
                 if why is None:
                     how = f", i386 code {i386_mode()}" if machine == "i386" else ""
-                    parts.append(f"{bits}-bit programs run ({WINE32_LOADER if bits == 32 else WINE64_LOADER}{how})")
+                    parts.append(f"{bits}-bit programs run ({LOADERS[machine]}{how})")
                 else:
                     parts.append(f"{bits}-bit programs CANNOT run: {why}")
     except CannotRun as why:
