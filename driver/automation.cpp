@@ -24,6 +24,23 @@ WindowHandle LaunchAndWaitForWindow() {
     return nullptr;
 }
 
+// A window whose thread does not read its messages (busy loading, or frozen) would hold
+// the program inside any call that waits for it: it is asked first, and given a bounded
+// time to answer, a dot a second, before anything is done to it.
+bool WaitUntilAnswering(WindowHandle window) {
+    if (desktop::AnswersWithin(window, RESPONSE_CHECK_MS)) {
+        return true;
+    }
+    desktop::WriteMessage(MSG_WAITING_FOR_ANSWER);
+    bool answered = false;
+    for (unsigned waited = 0; !answered && waited < RESPONSE_WAIT_MS; waited += RESPONSE_CHECK_MS) {
+        desktop::WriteMessage(MSG_PROGRESS_DOT);
+        answered = desktop::AnswersWithin(window, RESPONSE_CHECK_MS);
+    }
+    desktop::WriteMessage(MSG_LINE_END);
+    return answered;
+}
+
 // Keys go to whichever window has the focus, so none is sent unless TALMERINE is in
 // front: the foreground request can be refused, and the window can close or lose the
 // front to another program during the pauses.
@@ -73,11 +90,14 @@ Outcome RunSeries() {
         desktop::Sleep(SETTLE_AFTER_LAUNCH_MS);
     }
 
+    if (!WaitUntilAnswering(window)) {
+        return {MSG_NOT_ANSWERING, EXIT_NOT_DELIVERED};
+    }
     desktop::ShowWindow(window, SHOW_NORMAL);
     desktop::SetForegroundWindow(window);
 
     // A paste of whatever the clipboard held before would put the wrong text in.
-    if (desktop::SetClipboardText(PASTE_TEXT) != 0) {
+    if (desktop::SetClipboardText(PASTE_TEXT, PASTE_TEXT_LOCALE) != 0) {
         return {MSG_CLIPBOARD_FAILED, EXIT_NOT_DELIVERED};
     }
     desktop::Sleep(SETTLE_AFTER_CLIPBOARD_MS);
@@ -100,9 +120,31 @@ Outcome RunSeries() {
     return {nullptr, EXIT_KEYS_SENT};
 }
 
+// The code page in decimal, as ASCII digits.
+void WriteNumber(unsigned number) {
+    char digits[12];
+    char* first = digits + sizeof digits - 1;
+    *first = '\0';
+    do {
+        *--first = static_cast<char>('0' + number % 10);
+        number /= 10;
+    } while (number);
+    desktop::WriteMessage(first);
+}
+
 }  // namespace
 
 int RunAutomation() {
+    // Every title, path and text here is code page 932 bytes for the ANSI functions.
+    // Under another code page the title matches no window and TALMERINE would be
+    // started a second time: say so, in ASCII, and touch nothing.
+    unsigned codePage = desktop::AnsiCodePage();
+    if (codePage != REQUIRED_ANSI_CODE_PAGE) {
+        desktop::WriteMessage(MSG_WRONG_CODE_PAGE_BEFORE);
+        WriteNumber(codePage);
+        return FailAfterMessage(MSG_WRONG_CODE_PAGE_AFTER, EXIT_NOT_DELIVERED);
+    }
+
     // Two copies started together would both launch TALMERINE and interleave their
     // keys: one runs its whole series at a time, the other then finds the window.
     if (!desktop::TakeRunLock(RUN_LOCK_NAME, RUN_LOCK_WAIT_MS)) {

@@ -67,6 +67,26 @@ static_assert(sizeof MSG_KEYS_HELD - 1 == 26, "MSG_KEYS_HELD is 26 bytes in code
 inline constexpr char MSG_ALREADY_RUNNING[] = "Error: \x8A\xF9\x82\xC9\x8E\xC0\x8D\x73\x92\x86\n";
 static_assert(sizeof MSG_ALREADY_RUNNING - 1 == 18, "MSG_ALREADY_RUNNING is 18 bytes in code page 932");
 
+// "ミヨの応答を待っています\n" (TALMERINE's window is not reading its messages yet)
+inline constexpr char MSG_WAITING_FOR_ANSWER[] = "\x83\x7E\x83\x88\x82\xCC\x89\x9E\x93\x9A\x82\xF0\x91\xD2\x82\xC1\x82\xC4\x82\xA2\x82\xDC\x82\xB7\n";
+static_assert(sizeof MSG_WAITING_FOR_ANSWER - 1 == 25, "MSG_WAITING_FOR_ANSWER is 25 bytes in code page 932");
+
+// "Error: ミヨが応答しない\n"
+inline constexpr char MSG_NOT_ANSWERING[] = "Error: \x83\x7E\x83\x88\x82\xAA\x89\x9E\x93\x9A\x82\xB5\x82\xC8\x82\xA2\n";
+static_assert(sizeof MSG_NOT_ANSWERING - 1 == 24, "MSG_NOT_ANSWERING is 24 bytes in code page 932");
+
+// Where the ANSI code page is not 932 every text above means other characters, so this
+// one is plain ASCII, readable on a console of any code page. The code page found goes
+// between its two halves, in decimal.
+inline constexpr char MSG_WRONG_CODE_PAGE_BEFORE[] = "Error: code page for non-Unicode programs is ";
+inline constexpr char MSG_WRONG_CODE_PAGE_AFTER[] = ", not 932 (Japanese)\n";
+inline constexpr unsigned REQUIRED_ANSI_CODE_PAGE = 932;
+
+// The clipboard text is tagged with this locale (Japanese, LANGID 0x0411), whose ANSI
+// code page is that of the bytes: a Unicode program pasting CF_UNICODETEXT gets the
+// sentence converted with code page 932, whatever the input language of the moment.
+inline constexpr unsigned PASTE_TEXT_LOCALE = 0x0411;
+
 // The mutex that lets one run at a time type into the desktop session.
 inline constexpr char RUN_LOCK_NAME[] = "Local\\miyo-intro-run";
 
@@ -78,16 +98,22 @@ inline constexpr unsigned SETTLE_AFTER_CLIPBOARD_MS = 500;
 inline constexpr unsigned PAUSE_BEFORE_ACTION_KEY_MS = 200;  // lets the paste land before F5
 inline constexpr unsigned MODIFIER_RELEASE_WAIT_MS = 2000;   // for the user to let go of Shift, Ctrl, ...
 inline constexpr unsigned MODIFIER_POLL_MS = 50;
-// Longer than the longest road of a run (a minute of lookups, the settle and the keys),
-// so a copy waits out another that is starting TALMERINE.
-inline constexpr unsigned RUN_LOCK_WAIT_MS = 90000;
+// Before the window is shown, its thread must answer a message within this long...
+inline constexpr unsigned RESPONSE_CHECK_MS = 1000;
+// ...or, once the user has been told, within this long in all, asked once a second.
+inline constexpr unsigned RESPONSE_WAIT_MS = 30000;
+// Longer than the longest road of a run (a minute of lookups, the settle, half a minute
+// for the window to answer, the clipboard's retries, two waits for held modifiers and
+// the keys: about 100 s), so a copy waits out another that is starting TALMERINE.
+inline constexpr unsigned RUN_LOCK_WAIT_MS = 120000;
 
 // Exit statuses.
 inline constexpr int EXIT_KEYS_SENT = 0;
 inline constexpr int EXIT_WINDOW_NOT_FOUND = 1;
 // The keys were not sent, or not all of them, because they could not have reached
 // TALMERINE safely: it is not in front, the clipboard kept other text, input is blocked,
-// the user holds a modifier key down, or another run kept the desktop for too long.
+// the user holds a modifier key down, TALMERINE does not answer, another run kept the
+// desktop for too long, or this Windows does not use code page 932 for ANSI text.
 inline constexpr int EXIT_NOT_DELIVERED = 2;
 
 // Runs the whole sequence once and returns the exit status.

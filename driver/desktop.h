@@ -25,15 +25,23 @@ namespace desktop {
 
 // The window whose whole title is `title` (letter case aside), or nullptr.
 WindowHandle FindTargetWindow(CodePage932Text title);
+// True once the window's thread has answered a message. False after `timeoutMs`, also
+// when the system gives up on a hung thread sooner, so that callers can pace on it. A
+// window that no longer exists has nothing to wait for: true.
+bool AnswersWithin(WindowHandle window, unsigned timeoutMs);
 // Opens `exePath` through the shell and returns without waiting for it. When the
 // shell refuses, MSG_LAUNCH_FAILED has been written.
 void LaunchTarget(CodePage932Text exePath, CodePage932Text workDir);
+// Asks for the window to be shown; does not wait for the window's thread to do it, which
+// a thread that stops reading its messages would never do.
 int ShowWindow(WindowHandle window, int showState);
 int SetForegroundWindow(WindowHandle window);
 WindowHandle GetForegroundWindow();
 
-// 0 once the clipboard took the text as CF_TEXT, -1 when it kept its old content.
-int SetClipboardText(CodePage932Text text);
+// 0 once the clipboard holds the text as CF_TEXT, tagged with `locale` (CF_LOCALE) so
+// that readers of Unicode text convert it with that locale's code page; -1 when it
+// holds no text of ours (its old content, or nothing).
+int SetClipboardText(CodePage932Text text, unsigned locale);
 
 // One synthetic key event each; the count of events the system took (1, or 0 when
 // input is blocked).
@@ -57,6 +65,9 @@ bool TakeRunLock(CodePage932Text name, unsigned waitMs);
 void ReleaseRunLock();
 
 void Sleep(unsigned milliseconds);
+
+// The code page in which the ANSI (A) functions read and write text.
+unsigned AnsiCodePage();
 
 // Standard output, as bytes (never a format), and one character of standard input.
 void WriteMessage(CodePage932Text text);

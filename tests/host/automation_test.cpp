@@ -2,6 +2,7 @@
 // order of every desktop call, the key events and when they happen.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -18,12 +19,13 @@ std::string Dots(int count) {
 }
 
 const std::string TITLE = TARGET_WINDOW_TITLE;
-const std::string TAKE_LOCK = std::string("take lock ") + RUN_LOCK_NAME + " 90000 -> taken";
+const std::string CODE_PAGE = "code page? 932";
+const std::string TAKE_LOCK = std::string("take lock ") + RUN_LOCK_NAME + " 120000 -> taken";
 
 // The calls of a launch followed by `attempts` polls, the last of which finds the
 // window when `found`.
 Calls LaunchCalls(int attempts, bool found, bool refused = false) {
-    Calls calls = {TAKE_LOCK, "find " + TITLE + " -> none", std::string("write ") + MSG_LAUNCHING,
+    Calls calls = {CODE_PAGE, TAKE_LOCK, "find " + TITLE + " -> none", std::string("write ") + MSG_LAUNCHING,
                    std::string("launch ") + TARGET_EXE_PATH + " in " + TARGET_WORK_DIR};
     if (refused) {
         calls.push_back(std::string("write ") + MSG_LAUNCH_FAILED);
@@ -41,8 +43,10 @@ Calls LaunchCalls(int attempts, bool found, bool refused = false) {
     return calls;
 }
 
+const std::string ANSWERS = "answers within 1000? window yes";
 const Calls ACTIVATE_AND_FILL = {
-    "show window 1", "foreground window", std::string("clipboard ") + PASTE_TEXT, "sleep 500"};
+    ANSWERS, "show window 1", "foreground window", std::string("clipboard ") + PASTE_TEXT + " locale 0x411",
+    "sleep 500"};
 
 const Calls KEYS_AND_DONE = {
     "modifier held? no", "in front? window",
@@ -65,8 +69,10 @@ Calls Join(std::vector<Calls> parts) {
 TEST(Sequence, WindowPresentAtStartGoesStraightToTheKeys) {
     SimReset({});
     EXPECT_EQ(RunAutomation(), 0);
-    EXPECT_EQ(Sim().calls, Join({{TAKE_LOCK, "find " + TITLE + " -> window"}, ACTIVATE_AND_FILL, KEYS_AND_DONE}));
+    EXPECT_EQ(Sim().calls,
+              Join({{CODE_PAGE, TAKE_LOCK, "find " + TITLE + " -> window"}, ACTIVATE_AND_FILL, KEYS_AND_DONE}));
     EXPECT_EQ(Sim().output, "\x8F\x49\x97\xB9\n");
+    EXPECT_EQ(Sim().clipboardLocale, 0x411u);
 }
 
 TEST(Sequence, WindowAppearingAfterLaunchIsPolledOnceASecond) {
@@ -133,7 +139,8 @@ TEST_P(Outcome, WritesExactlyAndExitsWithItsStatus) {
     ASSERT_GE(calls.size(), 3u);
     size_t tail = c.exitStatus != 0 ? 3 : 2;
     EXPECT_EQ(calls[calls.size() - tail], "release lock");
-    EXPECT_EQ(calls.front(), TAKE_LOCK);
+    EXPECT_EQ(calls[0], CODE_PAGE);
+    EXPECT_EQ(calls[1], TAKE_LOCK);
     EXPECT_FALSE(Sim().lockHeld);
 }
 
@@ -186,7 +193,7 @@ TEST_P(RefusedKey, StopsTheSeriesAndNeverLeavesCtrlDown) {
     script.input = "y";
     SimReset(script);
     EXPECT_EQ(RunAutomation(), 2);
-    Calls expected = Join({{TAKE_LOCK, "find " + TITLE + " -> window"}, ACTIVATE_AND_FILL,
+    Calls expected = Join({{CODE_PAGE, TAKE_LOCK, "find " + TITLE + " -> window"}, ACTIVATE_AND_FILL,
                            {"modifier held? no", "in front? window"}, c.keyCallsAfterFront,
                            {"release lock", std::string("write ") + MSG_KEYS_FAILED, "read -> character"}});
     EXPECT_EQ(Sim().calls, expected);
@@ -342,30 +349,163 @@ TEST_P(RunLock, OneRunAtATime) {
     script.input = "x";
     SimReset(script);
     EXPECT_EQ(RunAutomation(), c.exitStatus);
-    EXPECT_EQ(Sim().calls.front(), c.takeCall);
+    EXPECT_EQ(Sim().calls[1], c.takeCall);
     EXPECT_FALSE(Sim().lockHeld);
     if (c.exitStatus == 0) {
-        EXPECT_EQ(Sim().calls, Join({{c.takeCall, "find " + TITLE + " -> window"}, ACTIVATE_AND_FILL, KEYS_AND_DONE}));
+        EXPECT_EQ(Sim().calls,
+                  Join({{CODE_PAGE, c.takeCall, "find " + TITLE + " -> window"}, ACTIVATE_AND_FILL, KEYS_AND_DONE}));
         ASSERT_EQ(Sim().keys.size(), 12u);
         EXPECT_EQ(Sim().keys.front().atMs, c.firstKeyAtMs);
         return;
     }
     // Touches nothing: no lookup, no clipboard, no key, and no lock to release.
-    EXPECT_EQ(Sim().calls, (Calls{c.takeCall, std::string("write ") + MSG_ALREADY_RUNNING, "read -> character"}));
+    EXPECT_EQ(Sim().calls,
+              (Calls{CODE_PAGE, c.takeCall, std::string("write ") + MSG_ALREADY_RUNNING, "read -> character"}));
     EXPECT_EQ(Sim().output, MSG_ALREADY_RUNNING);
-    EXPECT_EQ(Sim().clockMs, 90000u);
+    EXPECT_EQ(Sim().clockMs, 120000u);
 }
 
-const std::string LOCK = std::string("take lock ") + RUN_LOCK_NAME + " 90000";
+const std::string LOCK = std::string("take lock ") + RUN_LOCK_NAME + " 120000";
 
 INSTANTIATE_TEST_SUITE_P(
     ByOtherRun, RunLock,
     testing::Values(
         LockCase{"Free", 0, false, LOCK + " -> taken", 0, 500},
         LockCase{"TakenThenReleased", 8000, false, LOCK + " -> taken", 0, 8500},
-        LockCase{"ReleasedAtTheLastMoment", 90000, false, LOCK + " -> taken", 0, 90500},
+        LockCase{"ReleasedAtTheLastMoment", 120000, false, LOCK + " -> taken", 0, 120500},
         LockCase{"OwnerDied", 3000, true, LOCK + " -> abandoned, taken", 0, 3500},
         LockCase{"TakenPastTheWait", LOCK_NEVER_FREE, false, LOCK + " -> timed out", 2, 0}),
     [](const testing::TestParamInfo<LockCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+// TALMERINE's window asked before it is shown: it answers at once, later, or never.
+struct AnswerCase {
+    const char* name;
+    int foundAtLookup;
+    unsigned answersFromMs;
+    std::string output;
+    int exitStatus;
+    int answerChecks;
+    unsigned firstKeyAtMs;   // or, when it never answers, the clock when it gave up
+};
+
+void PrintTo(const AnswerCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Answering : public testing::TestWithParam<AnswerCase> {};
+
+TEST_P(Answering, WaitsABoundedTimeBeforeTheWindowIsTouched) {
+    const AnswerCase& c = GetParam();
+    SimScript script = Script(c.foundAtLookup);
+    script.windowAnswersFromMs = c.answersFromMs;
+    SimReset(script);
+    EXPECT_EQ(RunAutomation(), c.exitStatus);
+    EXPECT_EQ(Sim().output, c.output);
+    EXPECT_EQ(Sim().answerChecks, c.answerChecks);
+    const Calls& calls = Sim().calls;
+    if (c.exitStatus == 0) {
+        ASSERT_EQ(Sim().keys.size(), 12u);
+        EXPECT_EQ(Sim().keys.front().atMs, c.firstKeyAtMs);
+        // Shown only after the last question, which it answered (and the line of dots
+        // was ended, when there was one).
+        auto show = std::find(calls.begin(), calls.end(), "show window 1");
+        ASSERT_NE(show, calls.end());
+        bool waited = c.answerChecks > 1;
+        EXPECT_EQ(*(show - 1), waited ? "write \n" : ANSWERS);
+        EXPECT_EQ(*(show - 1 - waited), ANSWERS);
+        return;
+    }
+    // Nothing is done to the window: no show, no foreground request, no clipboard, no key.
+    for (const std::string& call : calls) {
+        EXPECT_EQ(call.rfind("show", 0), std::string::npos) << call;
+        EXPECT_EQ(call.rfind("foreground", 0), std::string::npos) << call;
+        EXPECT_EQ(call.rfind("clipboard", 0), std::string::npos) << call;
+    }
+    EXPECT_TRUE(Sim().keys.empty());
+    EXPECT_EQ(Sim().clockMs, c.firstKeyAtMs);
+    Calls tail(calls.end() - 5, calls.end());
+    EXPECT_EQ(tail, (Calls{"answers within 1000? window no", "write \n", "release lock",
+                           std::string("write ") + MSG_NOT_ANSWERING, "read -> character"}));
+}
+
+const std::string WAITING = MSG_WAITING_FOR_ANSWER;
+const std::string NOT_ANSWERING = MSG_NOT_ANSWERING;
+
+INSTANTIATE_TEST_SUITE_P(
+    ByWhenItAnswers, Answering,
+    testing::Values(
+        AnswerCase{"AtOnce", 1, 0, DONE, 0, 1, 500},
+        AnswerCase{"WithinTheFirstSecond", 1, 1000, DONE, 0, 1, 1500},
+        AnswerCase{"AfterThreeSeconds", 1, 3500, WAITING + "...\n" + DONE, 0, 4, 4000},
+        AnswerCase{"InTheLastSecond", 1, 31000, WAITING + Dots(30) + "\n" + DONE, 0, 31, 31500},
+        AnswerCase{"JustTooLate", 1, 31001, WAITING + Dots(30) + "\n" + NOT_ANSWERING, 2, 31, 31000},
+        AnswerCase{"Never", 1, NEVER, WAITING + Dots(30) + "\n" + NOT_ANSWERING, 2, 31, 31000},
+        // After a launch the window is asked once the 3000 ms settle is over.
+        AnswerCase{"AfterALaunch", 2, 6500, LAUNCHING + ".\n" + WAITING + "..\n" + DONE, 0, 3, 7000},
+        AnswerCase{"NeverAfterALaunch", 2, NEVER,
+                   LAUNCHING + ".\n" + WAITING + Dots(30) + "\n" + NOT_ANSWERING, 2, 31, 35000}),
+    [](const testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
+
+// The run lock must outwait the longest road another run can take: the window found in
+// the last lookup, answering in the last second, the clipboard's retries, and a
+// modifier held to the end of both waits.
+TEST(Sequence, RunLockOutwaitsTheLongestRoad) {
+    SimScript script = Script(61, true);
+    script.windowAnswersFromMs = 60000 + 3000 + 1000 + 30000;
+    script.clipboardTakesMs = 1000;
+    unsigned firstCheck = script.windowAnswersFromMs + 1000 + 500;
+    script.modifierHeldFromMs = firstCheck;
+    script.modifierHeldUntilMs = firstCheck + 2000;
+    script.modifierHeldAgainFromMs = firstCheck + 2000 + 200;
+    script.modifierHeldAgainUntilMs = firstCheck + 2000 + 200 + 2000;
+    SimReset(script);
+    ASSERT_EQ(RunAutomation(), 0);
+    EXPECT_EQ(Sim().keys.size(), 12u);
+    EXPECT_EQ(Sim().clockMs, 99700u);
+    EXPECT_LT(Sim().clockMs + 20000, RUN_LOCK_WAIT_MS) << "the lock's wait leaves less than 20 s to spare";
+}
+
+// Any ANSI code page but 932: one ASCII message naming it, and nothing else done.
+struct CodePageCase {
+    unsigned codePage;
+    std::string output;
+};
+
+void PrintTo(const CodePageCase& c, std::ostream* os) {
+    *os << c.codePage;
+}
+
+class CodePage : public testing::TestWithParam<CodePageCase> {};
+
+TEST_P(CodePage, OtherThan932IsRefusedBeforeAnythingElse) {
+    const CodePageCase& c = GetParam();
+    SimScript script;
+    script.ansiCodePage = c.codePage;
+    script.input = "\n";
+    SimReset(script);
+    EXPECT_EQ(RunAutomation(), 2);
+    EXPECT_EQ(Sim().output, c.output);
+    EXPECT_EQ(Sim().calls.front(), "code page? " + std::to_string(c.codePage));
+    EXPECT_EQ(Sim().calls.back(), "read -> character");
+    // Only the message and the read: no lock, no lookup, no launch, no clipboard, no key.
+    for (size_t i = 1; i + 1 < Sim().calls.size(); i++) {
+        EXPECT_EQ(Sim().calls[i].rfind("write ", 0), 0u) << Sim().calls[i];
+    }
+    EXPECT_EQ(Sim().findCalls, 0);
+    EXPECT_FALSE(Sim().lockHeld);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NotJapanese, CodePage,
+    testing::Values(
+        CodePageCase{65001, "Error: code page for non-Unicode programs is 65001, not 932 (Japanese)\n"},
+        CodePageCase{1252, "Error: code page for non-Unicode programs is 1252, not 932 (Japanese)\n"},
+        CodePageCase{936, "Error: code page for non-Unicode programs is 936, not 932 (Japanese)\n"},
+        CodePageCase{0, "Error: code page for non-Unicode programs is 0, not 932 (Japanese)\n"}),
+    [](const testing::TestParamInfo<CodePageCase>& info) { return "CodePage" + std::to_string(info.param.codePage); });
 
 }  // namespace

@@ -24,6 +24,10 @@ EXPECTED = {
     "MSG_KEYS_FAILED": ("Error: キーを送れない\n", 22),
     "MSG_KEYS_HELD": ("Error: キーが押されたまま\n", 26),
     "MSG_ALREADY_RUNNING": ("Error: 既に実行中\n", 18),
+    "MSG_WAITING_FOR_ANSWER": ("ミヨの応答を待っています\n", 25),
+    "MSG_NOT_ANSWERING": ("Error: ミヨが応答しない\n", 24),
+    "MSG_WRONG_CODE_PAGE_BEFORE": ("Error: code page for non-Unicode programs is ", 45),
+    "MSG_WRONG_CODE_PAGE_AFTER": (", not 932 (Japanese)\n", 21),
     "RUN_LOCK_NAME": ("Local\\miyo-intro-run", 20),
 }
 

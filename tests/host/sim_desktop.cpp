@@ -58,6 +58,21 @@ WindowHandle FindTargetWindow(CodePage932Text title) {
     return found ? SimWindow() : nullptr;
 }
 
+bool AnswersWithin(WindowHandle window, unsigned timeoutMs) {
+    record.answerChecks++;
+    unsigned from = script.windowAnswersFromMs;
+    unsigned now = record.clockMs;
+    bool answers = from != NEVER && (from <= now || from - now <= timeoutMs);
+    if (!answers) {
+        record.clockMs += timeoutMs;
+    } else if (from > now) {
+        record.clockMs = from;
+    }
+    Call(std::string("answers within ") + std::to_string(timeoutMs) + "? " +
+         (window == SimWindow() ? "window " : "other ") + (answers ? "yes" : "no"));
+    return answers;
+}
+
 void LaunchTarget(CodePage932Text exePath, CodePage932Text workDir) {
     Call(std::string("launch ") + exePath + " in " + workDir);
     if (script.launchRefused) {
@@ -89,10 +104,12 @@ WindowHandle GetForegroundWindow() {
     return inFront;
 }
 
-int SetClipboardText(CodePage932Text text) {
-    Call(std::string("clipboard ") + text);
+int SetClipboardText(CodePage932Text text, unsigned locale) {
+    Call(std::string("clipboard ") + text + " locale " + Hex(locale));
+    record.clockMs += script.clipboardTakesMs;
     if (script.clipboardResult == 0) {
         record.clipboard = text;
+        record.clipboardLocale = locale;
         record.clipboardAtMs.push_back(record.clockMs);
     }
     return script.clipboardResult;
@@ -108,7 +125,9 @@ unsigned SendKeyUp(VirtualKeyCode vk) {
 
 bool IsModifierKeyHeld() {
     record.modifierChecks++;
-    bool held = script.modifierHeldFromMs <= record.clockMs && record.clockMs < script.modifierHeldUntilMs;
+    unsigned now = record.clockMs;
+    bool held = (script.modifierHeldFromMs <= now && now < script.modifierHeldUntilMs) ||
+                (script.modifierHeldAgainFromMs <= now && now < script.modifierHeldAgainUntilMs);
     Call(held ? "modifier held? yes" : "modifier held? no");
     return held;
 }
@@ -126,6 +145,11 @@ bool TakeRunLock(CodePage932Text name, unsigned waitMs) {
 void ReleaseRunLock() {
     Call("release lock");
     record.lockHeld = false;
+}
+
+unsigned AnsiCodePage() {
+    Call("code page? " + std::to_string(script.ansiCodePage));
+    return script.ansiCodePage;
 }
 
 void Sleep(unsigned milliseconds) {

@@ -18,6 +18,8 @@ struct SimScript {
     int foregroundLostAtCheck = 0;
     // What SetClipboardText answers.
     int clipboardResult = 0;
+    // How long SetClipboardText takes (it retries a clipboard that another program holds).
+    unsigned clipboardTakesMs = 0;
     // Which key event (1-based, counting every press and release offered) the
     // system refuses; 0: none.
     int keyEventRefused = 0;
@@ -26,13 +28,20 @@ struct SimScript {
     // A modifier key is held while heldFromMs <= clock < heldUntilMs.
     unsigned modifierHeldFromMs = 0;
     unsigned modifierHeldUntilMs = 0;
+    // And again, from and until these times.
+    unsigned modifierHeldAgainFromMs = 0;
+    unsigned modifierHeldAgainUntilMs = 0;
     // Another run holds the lock for this long from the start (0: free;
     // LOCK_NEVER_FREE: past any wait); abandoned: that run dies instead of releasing.
     unsigned lockHeldByOtherMs = 0;
     bool lockAbandoned = false;
+    // The window's thread answers messages from this time on (NEVER: not at all).
+    unsigned windowAnswersFromMs = 0;
+    unsigned ansiCodePage = 932;
 };
 
 inline constexpr unsigned LOCK_NEVER_FREE = ~0u;
+inline constexpr unsigned NEVER = ~0u;
 
 struct SimKeyEvent {
     unsigned atMs;
@@ -50,6 +59,8 @@ struct SimRecord {
     std::vector<SimKeyEvent> keys;    // the key events the system took
     std::vector<unsigned> clipboardAtMs;
     std::string clipboard;            // CF_TEXT held after the run
+    unsigned clipboardLocale = 0;     // its CF_LOCALE
+    int answerChecks = 0;
     int charactersRead = 0;
     int readCalls = 0;
     int findCalls = 0;
