@@ -1,4 +1,4 @@
-// The clipboard, replaced by one CF_TEXT text.
+// The clipboard, replaced by one CF_TEXT text and the locale it is written in.
 #include <windows.h>
 
 #include "driver/desktop.h"
@@ -28,6 +28,21 @@ HGLOBAL MakeTextBlock(CodePage932Text text) {
     return block;
 }
 
+HGLOBAL MakeLocaleBlock(unsigned locale) {
+    HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, sizeof(LCID));
+    if (!block) {
+        return nullptr;
+    }
+    LCID* id = static_cast<LCID*>(::GlobalLock(block));
+    if (!id) {
+        ::GlobalFree(block);
+        return nullptr;
+    }
+    *id = static_cast<LCID>(locale);
+    ::GlobalUnlock(block);
+    return block;
+}
+
 bool OpenClipboardPatiently() {
     for (int attempt = 1;; attempt++) {
         if (::OpenClipboard(nullptr)) {
@@ -44,24 +59,38 @@ bool OpenClipboardPatiently() {
 
 namespace desktop {
 
-int SetClipboardText(CodePage932Text text) {
-    HGLOBAL block = MakeTextBlock(text);
-    if (!block) {
+int SetClipboardText(CodePage932Text text, unsigned locale) {
+    HGLOBAL textBlock = MakeTextBlock(text);
+    HGLOBAL localeBlock = textBlock ? MakeLocaleBlock(locale) : nullptr;
+    if (!localeBlock) {
+        if (textBlock) {
+            ::GlobalFree(textBlock);
+        }
         return -1;
     }
     if (!OpenClipboardPatiently()) {
-        ::GlobalFree(block);
+        ::GlobalFree(textBlock);
+        ::GlobalFree(localeBlock);
         return -1;
     }
     ::EmptyClipboard();
-    // Once SetClipboardData takes the block it belongs to the system.
-    bool taken = ::SetClipboardData(CF_TEXT, block) != nullptr;
-    ::CloseClipboard();
-    if (!taken) {
-        ::GlobalFree(block);
-        return -1;
+    // Once SetClipboardData takes a block it belongs to the system.
+    bool textTaken = ::SetClipboardData(CF_TEXT, textBlock) != nullptr;
+    // Without CF_LOCALE, CloseClipboard tags the text with the input language of the
+    // moment (Wine: the user's locale), and a Unicode program pastes the code page 932
+    // bytes converted with, say, code page 1252. No text at all is better than that.
+    bool localeTaken = textTaken && ::SetClipboardData(CF_LOCALE, localeBlock) != nullptr;
+    if (textTaken && !localeTaken) {
+        ::EmptyClipboard();
     }
-    return 0;
+    ::CloseClipboard();
+    if (!textTaken) {
+        ::GlobalFree(textBlock);
+    }
+    if (!localeTaken) {
+        ::GlobalFree(localeBlock);
+    }
+    return localeTaken ? 0 : -1;
 }
 
 }  // namespace desktop

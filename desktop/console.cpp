@@ -1,13 +1,61 @@
-// Standard output and input of the console, and the pause.
+// Standard output and input of the console, the pause, and the code page of ANSI text.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "driver/desktop.h"
+
+namespace {
+
+constexpr UINT TEXT_CODE_PAGE = 932;
+
+// Decided at the first message. (A function-local static would pull the C++ runtime's
+// thread-safe guard, and with it most of libstdc++, into the exe.)
+bool consoleChecked;
+HANDLE unicodeConsole;
+
+// A console whose output code page is not 932 (the user ran "chcp 65001" first) would
+// show the code page 932 bytes as other characters. Such a console is written in UTF-16
+// instead, leaving its code page, which belongs to the user's shell, as it is.
+HANDLE ConsoleNeedingUnicode() {
+    HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode;
+    if (out == INVALID_HANDLE_VALUE || !out || !::GetConsoleMode(out, &mode)) {
+        return nullptr;  // a pipe or a file gets the bytes as they are
+    }
+    return ::GetConsoleOutputCP() == TEXT_CODE_PAGE ? nullptr : out;
+}
+
+void WriteConsoleUnicode(HANDLE console, CodePage932Text text) {
+    wchar_t wide[512];
+    int length = ::MultiByteToWideChar(TEXT_CODE_PAGE, 0, text, -1, wide, 512);
+    // The text stream's CR LF for each line end.
+    wchar_t line[1024];
+    int used = 0;
+    for (int i = 0; i + 1 < length && used + 2 < 1024; i++) {
+        if (wide[i] == L'\n') {
+            line[used++] = L'\r';
+        }
+        line[used++] = wide[i];
+    }
+    DWORD written;
+    ::WriteConsoleW(console, line, static_cast<DWORD>(used), &written, nullptr);
+}
+
+}  // namespace
 
 namespace desktop {
 
 void WriteMessage(CodePage932Text text) {
+    if (!consoleChecked) {
+        consoleChecked = true;
+        unicodeConsole = ConsoleNeedingUnicode();
+    }
+    if (unicodeConsole) {
+        WriteConsoleUnicode(unicodeConsole, text);
+        return;
+    }
     // stdout is a text-mode stream: each '\n' goes out as CR LF. The CRT writes a
     // console at once and buffers a pipe or file until exit.
     std::fputs(text, stdout);
@@ -20,6 +68,10 @@ void ReadOneCharacter() {
 
 void Sleep(unsigned milliseconds) {
     ::Sleep(milliseconds);
+}
+
+unsigned AnsiCodePage() {
+    return ::GetACP();
 }
 
 }  // namespace desktop

@@ -14,6 +14,27 @@ WindowHandle FindTargetWindow(CodePage932Text title) {
     return ::FindWindowA(nullptr, title);
 }
 
+bool AnswersWithin(WindowHandle window, unsigned timeoutMs) {
+    HWND hwnd = static_cast<HWND>(window);
+    DWORD start = ::GetTickCount();
+    DWORD_PTR ignored;
+    // WM_NULL does nothing but come back once the thread reads its messages. With
+    // SMTO_ABORTIFHUNG the call returns at once for a thread that Windows (and Wine)
+    // already counts as hung, 5 s without reading its messages.
+    if (::SendMessageTimeoutA(hwnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &ignored)) {
+        return true;
+    }
+    if (!::IsWindow(hwnd)) {
+        return true;  // closed meanwhile: the foreground check before the keys reports it
+    }
+    // Paced here, so that a hung thread still gets the whole time asked for.
+    DWORD waited = ::GetTickCount() - start;
+    if (waited < timeoutMs) {
+        ::Sleep(timeoutMs - waited);
+    }
+    return false;
+}
+
 void LaunchTarget(CodePage932Text exePath, CodePage932Text workDir) {
     SHELLEXECUTEINFOA info = {};
     info.cbSize = sizeof info;
@@ -36,7 +57,10 @@ void LaunchTarget(CodePage932Text exePath, CodePage932Text workDir) {
 }
 
 int ShowWindow(WindowHandle window, int showState) {
-    return ::ShowWindow(static_cast<HWND>(window), showState);
+    // ShowWindow on another thread's window sends it a message and waits for it without
+    // limit, so a window that stops answering right after it was asked would hold the
+    // program for good. The async form queues the request in the window's thread.
+    return ::ShowWindowAsync(static_cast<HWND>(window), showState);
 }
 
 int SetForegroundWindow(WindowHandle window) {

@@ -1,6 +1,8 @@
 // The Win32 clipboard operation on a real Win32 implementation (run under Wine by
-// CTest): the block it hands over, what the clipboard holds afterwards, and a clipboard
-// held by another window for less and for more than the retry time.
+// CTest): the block it hands over, what the clipboard holds afterwards, what a Unicode
+// program pastes, and a clipboard held by another window for less and for more than the
+// retry time. Run with a user locale other than Japanese, under which a text placed
+// without its locale is tagged, and converted for Unicode readers, otherwise.
 #include <windows.h>
 
 #include <cstdio>
@@ -25,7 +27,16 @@ struct ClipboardContent {
     std::string text;        // up to the first NUL
     std::string afterText;   // the rest of the block as GlobalSize gives it
     bool hasPrivate = false;
+    std::wstring unicode;    // CF_UNICODETEXT, as the system converts it for a reader
+    bool hasLocale = false;
+    LCID locale = 0;
+    std::string formats;     // every format offered, in order
+    bool onlyTextAndLocale = false;  // and what the system makes from them
 };
+
+// The sentence as a Unicode program must paste it.
+const wchar_t SENTENCE_UTF16[] =
+    L"\u661F\u7DB4\u30DF\u30E8\u3067\u3059\u3002\u672C\u3092\u8AAD\u3080\u306E\u304C\u597D\u304D\u3067\u3059\u3002";
 
 UINT PrivateFormat() {
     return RegisterClipboardFormatA("MiyoDesktopTestPrivate");
@@ -38,6 +49,27 @@ ClipboardContent ReadClipboard() {
     }
     content.opened = true;
     content.hasPrivate = IsClipboardFormatAvailable(PrivateFormat());
+    bool hasText = false, hasLocale = false, others = false;
+    for (UINT format = EnumClipboardFormats(0); format; format = EnumClipboardFormats(format)) {
+        content.formats += (content.formats.empty() ? "" : ",") + std::to_string(format);
+        hasText |= format == CF_TEXT;
+        hasLocale |= format == CF_LOCALE;
+        others |= format != CF_TEXT && format != CF_LOCALE && format != CF_OEMTEXT && format != CF_UNICODETEXT;
+    }
+    content.onlyTextAndLocale = hasText && hasLocale && !others;
+    if (HANDLE data = GetClipboardData(CF_LOCALE)) {
+        if (const LCID* id = static_cast<const LCID*>(GlobalLock(data))) {
+            content.hasLocale = true;
+            content.locale = *id;
+            GlobalUnlock(data);
+        }
+    }
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const wchar_t* text = static_cast<const wchar_t*>(GlobalLock(data))) {
+            content.unicode = text;
+            GlobalUnlock(data);
+        }
+    }
     if (HANDLE data = GetClipboardData(CF_TEXT)) {
         const char* bytes = static_cast<const char*>(GlobalLock(data));
         if (bytes) {
@@ -90,16 +122,23 @@ struct TextCase {
     const char* name;
     const char* text;
     size_t length;
+    const wchar_t* unicode;
 };
 
 void SetsExactlyTheText(const TextCase& c) {
     PlaceOtherContent();
-    int result = desktop::SetClipboardText(c.text);
+    int result = desktop::SetClipboardText(c.text, PASTE_TEXT_LOCALE);
     ClipboardContent content = ReadClipboard();
     Check(result == 0, std::string(c.name) + ": result 0");
     Check(content.hasText && content.text == std::string(c.text, c.length),
           std::string(c.name) + ": CF_TEXT is the text, byte for byte");
     Check(!content.hasPrivate, std::string(c.name) + ": the earlier content in another format is gone");
+    Check(content.onlyTextAndLocale,
+          std::string(c.name) + ": formats offered are CF_TEXT, CF_LOCALE and what they make (" + content.formats + ")");
+    char locale[96];
+    std::snprintf(locale, sizeof locale, ": CF_LOCALE is 0x%04lX (want 0x0411)", static_cast<unsigned long>(content.locale));
+    Check(content.hasLocale && content.locale == 0x0411, c.name + std::string(locale));
+    Check(content.unicode == c.unicode, std::string(c.name) + ": a Unicode program gets the text as code page 932 reads it");
     // The block is the text's length plus 256 bytes: the terminator and 255 zeros.
     Check(content.afterText == std::string(255, '\0'),
           std::string(c.name) + ": the block ends in exactly 255 zero bytes after the terminator");
@@ -119,7 +158,7 @@ void WaitsForABusyClipboard(const BusyCase& c) {
     HANDLE thread = CreateThread(nullptr, 0, HoldClipboard, &holder, 0, nullptr);
     WaitForSingleObject(holder.holding, 5000);
     DWORD start = GetTickCount();
-    int result = desktop::SetClipboardText(PASTE_TEXT);
+    int result = desktop::SetClipboardText(PASTE_TEXT, PASTE_TEXT_LOCALE);
     DWORD took = GetTickCount() - start;
     WaitForSingleObject(thread, 10000);
     DWORD holderExit = 1;
@@ -142,9 +181,17 @@ void WaitsForABusyClipboard(const BusyCase& c) {
 
 int main() {
     const TextCase texts[] = {
-        {"empty text", "", 0},
-        {"the sentence", PASTE_TEXT, sizeof PASTE_TEXT - 1},
+        {"empty text", "", 0, L""},
+        {"the sentence", PASTE_TEXT, sizeof PASTE_TEXT - 1, SENTENCE_UTF16},
     };
+    // Under a Japanese user locale an untagged text is read as code page 932 anyway, and
+    // the checks of the tag could not fail.
+    LCID user = GetUserDefaultLCID();
+    char line[96];
+    std::snprintf(line, sizeof line, "the user locale is 0x%04lX, not Japanese (run with LC_MESSAGES=en_US.UTF-8)",
+                  static_cast<unsigned long>(user));
+    Check(PRIMARYLANGID(LANGIDFROMLCID(user)) != LANG_JAPANESE, line);
+    Check(GetACP() == 932, "the ANSI code page is 932");
     for (const TextCase& c : texts) {
         SetsExactlyTheText(c);
     }
