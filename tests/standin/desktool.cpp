@@ -5,6 +5,9 @@
 //   desktool dismiss HEX   presses OK in every top-level window titled HEX (code page
 //                          932 bytes in hex); prints how many. Key events sent from X
 //                          reach such a dialog unreliably under Wine; a message does.
+//   desktool poke          posts WM_APP to every stand-in TALMERINE window; prints how
+//                          many. Each then logs "idle" once it has handled everything
+//                          queued before it.
 #include <windows.h>
 
 #include <cstdio>
@@ -93,6 +96,22 @@ int Dismiss(const char* hex) {
     return 0;
 }
 
+BOOL CALLBACK PokeIfStandIn(HWND window, LPARAM param) {
+    char name[64];
+    if (GetClassNameA(window, name, sizeof name) && std::strcmp(name, "TalmerineStandIn") == 0) {
+        PostMessageA(window, WM_APP, 0, 0);
+        ++*reinterpret_cast<int*>(param);
+    }
+    return TRUE;
+}
+
+int Poke() {
+    int count = 0;
+    EnumWindows(PokeIfStandIn, reinterpret_cast<LPARAM>(&count));
+    std::printf("%d\n", count);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -102,9 +121,12 @@ int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "dump") == 0) {
         return Dump();
     }
+    if (argc == 2 && std::strcmp(argv[1], "poke") == 0) {
+        return Poke();
+    }
     if (argc == 3 && std::strcmp(argv[1], "dismiss") == 0) {
         return Dismiss(argv[2]);
     }
-    std::puts("usage: desktool put-old | desktool dump | desktool dismiss TITLE_HEX");
+    std::puts("usage: desktool put-old | desktool dump | desktool dismiss TITLE_HEX | desktool poke");
     return 2;
 }

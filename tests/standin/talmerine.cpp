@@ -10,18 +10,25 @@
 //   TALMERINE_TITLE_HEX      the window title as code page 932 bytes in hex
 //   TALMERINE_HOLD_CLIPBOARD_MS  hold the clipboard open this long, owned by our window
 //                            (Wine lets others open a clipboard held with no owner)
+//   TALMERINE_HANG_MS        once the window is shown, read no message for this long,
+//                            as an application does while it loads or when it hangs
 //
 // Log lines, each "<GetTickCount> <event> ...":
 //   start cwd=<hex> show=<wShowWindow or -1>   window hwnd=<hex> state=<as below>
 //   clipboard-changed   clipboard-held   clipboard-released   restored (from min or max)
 //   key msg=<WM_ name> vk=<hex> scan=<hex> ext=<0|1> ctrl=<0|1> shift=<0|1> alt=<0|1>
 //   first-key foreground=<0|1> state=<normal|minimised|maximised>
-//   paste text=<hex of CF_TEXT> formats=<ids>   action (on F5)
+//   paste text=<hex of CF_TEXT> unicode=<hex of CF_UNICODETEXT, UTF-16LE> locale=<hex of
+//         CF_LOCALE> formats=<ids>: read as a Unicode application pastes   action (on F5)
+//   hang ms=<n>   awake (reads its messages again)
+//   idle: the message queue is empty, after something was handled (a poke from the
+//         tests, WM_APP, makes one follow everything queued before it)
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 namespace {
 
@@ -78,6 +85,19 @@ void TitleFromEnv(char* title, size_t size) {
     title[n] = 0;
 }
 
+// The clipboard's data in `format` as hex, `size(data)` bytes of it; "none" without it.
+template <typename Size>
+void AppendClipboardHex(char* line, size_t lineSize, UINT format, Size size) {
+    HANDLE data = GetClipboardData(format);
+    const unsigned char* bytes = data ? static_cast<const unsigned char*>(GlobalLock(data)) : nullptr;
+    if (!bytes) {
+        std::strncat(line, "none", lineSize - std::strlen(line) - 1);
+        return;
+    }
+    AppendHex(line, lineSize, bytes, size(bytes));
+    GlobalUnlock(data);
+}
+
 void LogPaste() {
     char line[4096] = "paste text=";
     char formats[512] = "";
@@ -85,16 +105,12 @@ void LogPaste() {
         Log("paste clipboard-unavailable");
         return;
     }
-    HANDLE data = GetClipboardData(CF_TEXT);
-    if (data) {
-        const char* text = static_cast<const char*>(GlobalLock(data));
-        if (text) {
-            AppendHex(line, sizeof line, reinterpret_cast<const unsigned char*>(text), std::strlen(text));
-            GlobalUnlock(data);
-        }
-    } else {
-        std::strcat(line, "none");
-    }
+    AppendClipboardHex(line, sizeof line, CF_TEXT, [](const unsigned char* b) { return std::strlen(reinterpret_cast<const char*>(b)); });
+    std::strcat(line, " unicode=");
+    AppendClipboardHex(line, sizeof line, CF_UNICODETEXT,
+                       [](const unsigned char* b) { return 2 * std::wcslen(reinterpret_cast<const wchar_t*>(b)); });
+    std::strcat(line, " locale=");
+    AppendClipboardHex(line, sizeof line, CF_LOCALE, [](const unsigned char*) { return sizeof(LCID); });
     for (UINT format = EnumClipboardFormats(0); format; format = EnumClipboardFormats(format)) {
         size_t used = std::strlen(formats);
         std::snprintf(formats + used, sizeof formats - used, "%s%u", used ? "," : "", format);
@@ -240,8 +256,29 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
         }
     }
 
-    MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    if (unsigned hang = EnvNumber("TALMERINE_HANG_MS")) {
+        Log("hang ms=%u", hang);
+        Sleep(hang);
+        Log("awake");
+    }
+
+    // Every message is handled as GetMessage would hand it out; "idle" once the queue
+    // is empty again, so that the tests know everything sent before it was seen.
+    bool handledSinceIdle = true;
+    for (;;) {
+        MSG msg;
+        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (handledSinceIdle) {
+                Log("idle");
+                handledSinceIdle = false;
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, INFINITE, QS_ALLINPUT);
+            continue;
+        }
+        if (msg.message == WM_QUIT) {
+            break;
+        }
+        handledSinceIdle = true;
         if (OnKeyMessage(msg)) {
             continue;
         }

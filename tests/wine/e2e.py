@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """End-to-end cases: the built miyo-intro.exe under Wine against the stand-in TALMERINE.
 
-Usage: e2e.py BUILD_DIR CASE     (CASE: one of CASES below, or "list")
+Usage: e2e.py BUILD_DIR CASE     (CASE: one of CASES below, or "list": each with the
+                                  seconds it takes, about)
 
 Each case prints every check it made and "N passed, N failed"; a failing case also
 prints the program's transcript, its exit status and the stand-in's log. Exit status:
@@ -32,7 +33,12 @@ NOT_FOUND = console("ミヨが見つからない\n")
 DONE = console("終了\n")
 CLIPBOARD_FAILED = console("Error: クリップボードに書き込めない\n")
 KEYS_HELD = console("Error: キーが押されたまま\n")
-SENTENCE = "星綴ミヨです。本を読むのが好きです。".encode("cp932")
+WAITING = console("ミヨの応答を待っています\n")
+NOT_ANSWERING = console("Error: ミヨが応答しない\n")
+SENTENCE_TEXT = "星綴ミヨです。本を読むのが好きです。"
+SENTENCE = SENTENCE_TEXT.encode("cp932")
+# CF_LOCALE as its bytes: LCID 0x0411 (Japanese), little-endian.
+JAPANESE_LOCALE_HEX = "11040000"
 TITLE = "TALMERINE - ミヨ"
 INSTALL_DIR = "C:\\Program Files\\Kyt\\Talmerine"
 INSTALLED_EXE = INSTALL_DIR + "\\Talmerine.exe"
@@ -132,6 +138,23 @@ class Case:
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.wait_for(log, wait_for, 30)
 
+    def settled(self, *logs, seconds=60):
+        """The stand-ins' logs once each has handled everything queued before now: they
+        are poked, and each answers with "idle" when its queue is empty. Reading a log as
+        soon as one line appears would race the lines right after it."""
+        poked_at = now_ms()
+        self.desktool("poke")
+        deadline = time.monotonic() + seconds
+        pending = list(logs)
+        while pending and time.monotonic() < deadline:
+            pending = [name for name in pending
+                       if not any(tick >= poked_at for tick, _ in Log(self.log_path(name)).all("idle"))]
+            time.sleep(0.05)
+        self.check(not pending, f"every stand-in handled what was queued for it ({', '.join(logs)})")
+        found = [Log(self.log_path(name)) for name in logs]
+        self.evidence.extend(f"{name} log:\n{log.text()}" for name, log in zip(logs, found))
+        return found[0] if len(found) == 1 else found
+
     def wait_for(self, log, event, seconds):
         deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
@@ -195,6 +218,12 @@ class Case:
         pastes = log.all("paste")
         self.equal([f.get("text") for _, f in pastes], [SENTENCE.hex().upper()] * series,
                    f"{series} paste(s), each of exactly the 36-byte sentence as CF_TEXT")
+        unicode = [bytes.fromhex(f.get("unicode", "")).decode("utf-16-le", "replace") for _, f in pastes
+                   if f.get("unicode") != "none"]
+        self.equal(unicode, [SENTENCE_TEXT] * series,
+                   f"{series} paste(s) read as a Unicode application reads them (CF_UNICODETEXT)")
+        self.equal([f.get("locale") for _, f in pastes], [JAPANESE_LOCALE_HEX] * series,
+                   "the clipboard text is tagged Japanese (CF_LOCALE 0x0411)")
         self.equal(len(log.all("action")), series, f"F5 reached the window {series} time(s)")
         return keys
 
@@ -236,9 +265,7 @@ def case_present(c):
     c.place_old_clipboard()
     c.start_standin("standin")
     status, out = c.run_program()
-    c.wait_for("standin", "action", 5)
-    log = Log(c.log_path("standin"))
-    c.evidence.append("stand-in log:\n" + log.text())
+    log = c.settled("standin")
     c.equal((status, out), (0, DONE), "exit 0 and exactly 終了 CR LF")
     keys = c.check_keys_and_paste(log)
     c.check_front_at_first_key(log)
@@ -252,9 +279,7 @@ def shown_case(show):
         c.start_standin("standin", show=show)
         # Arguments of any kind change nothing.
         status, out = c.run_program(args=["--launch", "/?", "x y"])
-        c.wait_for("standin", "action", 5)
-        log = Log(c.log_path("standin"))
-        c.evidence.append("stand-in log:\n" + log.text())
+        log = c.settled("standin")
         _, window = log.first("window")
         c.equal(window.get("state"), show + "imised", "the window was shown that way at first")
         c.equal((status, out), (0, DONE), "exit 0 and exactly 終了 CR LF, arguments ignored")
@@ -268,9 +293,7 @@ def case_launch(c):
     """No window at start: the shell starts the stand-in, which shows its window late."""
     c.install_standin()
     status, out = c.run_program(env=c.standin_env("standin", delay_ms=1500))
-    c.wait_for("standin", "action", 5)
-    log = Log(c.log_path("standin"))
-    c.evidence.append("stand-in log:\n" + log.text())
+    log = c.settled("standin")
     match = re.fullmatch(re.escape(LAUNCHING) + rb"(\.+)\r\n" + re.escape(DONE), out)
     c.check(status == 0 and match is not None, "exit 0; launch message, dots, line end, 終了")
     if match:
@@ -293,9 +316,7 @@ def case_title_longer(c):
     c.install_standin()
     c.start_standin("decoy", title_hex=(TITLE + " (2)").encode("cp932").hex())
     status, out = c.run_program(env=c.standin_env("standin"))
-    c.wait_for("standin", "action", 5)
-    decoy, launched = Log(c.log_path("decoy")), Log(c.log_path("standin"))
-    c.evidence.append("decoy log:\n" + decoy.text() + "\nlaunched stand-in log:\n" + launched.text())
+    decoy, launched = c.settled("decoy", "standin")
     c.check(status == 0 and re.fullmatch(re.escape(LAUNCHING) + rb"\.+\r\n" + re.escape(DONE), out) is not None,
             "exit 0 through the launch branch")
     c.equal(decoy.all("key"), [], "the window with the longer title received no key")
@@ -307,9 +328,7 @@ def case_title_case(c):
     c.install_standin()
     c.start_standin("standin", title_hex="talmerine - ミヨ".encode("cp932").hex())
     status, out = c.run_program()
-    c.wait_for("standin", "action", 5)
-    log = Log(c.log_path("standin"))
-    c.evidence.append("stand-in log:\n" + log.text())
+    log = c.settled("standin")
     c.equal((status, out), (0, DONE), "exit 0 and exactly 終了 CR LF")
     c.check_keys_and_paste(log)
 
@@ -319,9 +338,7 @@ def case_clipboard_busy_briefly(c):
     c.install_standin()
     c.start_standin("standin", wait_for="clipboard-held", hold_clipboard_ms=400)
     status, out = c.run_program()
-    c.wait_for("standin", "action", 5)
-    log = Log(c.log_path("standin"))
-    c.evidence.append("stand-in log:\n" + log.text())
+    log = c.settled("standin")
     c.equal((status, out), (0, DONE), "exit 0 and exactly 終了 CR LF")
     released, _ = log.first("clipboard-released")
     changed = [t for t, _ in log.all("clipboard-changed")]
@@ -338,8 +355,7 @@ def case_clipboard_busy_long(c):
     c.start_standin("standin", wait_for="clipboard-held", hold_clipboard_ms=8000, show="min")
     status, out = c.run_program()
     exited_at = now_ms()
-    log = Log(c.log_path("standin"))
-    c.evidence.append("stand-in log:\n" + log.text())
+    log = c.settled("standin")
     c.equal((status, out), (2, CLIPBOARD_FAILED), "exit 2 and exactly the clipboard error")
     restored_at, _ = log.first("restored")
     if c.check(restored_at is not None, "the program restored the window before the clipboard"):
@@ -348,45 +364,68 @@ def case_clipboard_busy_long(c):
     c.equal((log.all("key"), log.all("paste")), ([], []), "the stand-in received no key and no paste")
 
 
-def case_not_found(c):
-    """Launch refused, no window: two copies, one answered with a character, one with
-    standard input at its end. They take turns, and the one left waiting for its
-    character holds the other up no longer. This takes the real minute, twice."""
-    c.install_standin(present=False)
-    c.place_old_clipboard()
-    env = c.standin_env("standin")
-    waiting = c.session.popen(c.session.command(c.exe), env, stdin=subprocess.PIPE,
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    # Well apart, so that the first copy has the desktop before the second asks for it.
-    time.sleep(5)
-    at_end = c.start_program(env)
+def dismiss_error_dialogs(c, until, seconds):
+    """Presses OK in the shell's error dialog, which blocks ShellExecuteExA until it is
+    dismissed, until `until()`; it takes a moment to accept input, so it is pressed
+    until it is gone. Returns (how many times one appeared, most at once)."""
     most_at_once = appearances = showing = 0
-    deadline = time.monotonic() + 200
-    while at_end.poll() is None and time.monotonic() < deadline:
-        # The shell's own error dialog blocks ShellExecuteExA until it is dismissed.
-        # It takes a moment to accept input, so it is pressed until it is gone.
+    deadline = time.monotonic() + seconds
+    while not until() and time.monotonic() < deadline:
         found = c.desktool("dismiss", "エラー".encode("cp932").hex())
         count = int(found) if found.isdigit() else 0
         appearances += count > 0 and showing == 0
         showing = count
         most_at_once = max(most_at_once, count)
         time.sleep(0.2)
-    c.equal((appearances, most_at_once), (2, 1),
-            "the shell's error dialog appeared for each copy in turn (appearances, most at once)")
-    want = LAUNCHING + LAUNCH_FAILED + b"." * 60 + NOT_FOUND
-    at_end_status = at_end.poll()
-    at_end_out = at_end.stdout.read() if at_end_status is not None else b""
-    c.evidence.append(f"input at its end: exit status {at_end_status}; transcript {at_end_out!r}")
-    c.equal((at_end_status, at_end_out), (1, want),
-            "input at its end: exit 1 after the error, 60 dots and the not-found message on their line")
-    time.sleep(1.0)
-    c.check(waiting.poll() is None, "the first copy is still waiting for a character, after the second ran its minute")
+    return appearances, most_at_once
+
+
+NOT_FOUND_TRANSCRIPT = LAUNCHING + LAUNCH_FAILED + b"." * 60 + NOT_FOUND
+
+
+def case_not_found(c):
+    """Launch refused, no window for the real minute: the not-found message, then a wait
+    for one character, and exit 1 once it is given. While this copy waits for its
+    character, a second copy started during its minute runs its whole series: the one
+    left waiting holds nobody up."""
+    c.install_standin(present=False)
+    env = c.standin_env("standin", delay_ms=1500)
+    waiting = c.session.popen(c.session.command(c.exe), env, stdin=subprocess.PIPE,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    appearances, _ = dismiss_error_dialogs(c, lambda: waiting.poll() is not None, 60)
+    c.equal(appearances, 1, "the shell's error dialog appeared for the first copy's launch")
+    # Installed now, the second copy's launch works; its window can only appear once the
+    # first copy has given up, since the second launches after the first's minute.
+    c.install_standin()
+    second = c.start_program(env)
+    status, out = c.finish_program(second, "second copy: ", timeout=150)
+    c.equal(status, 0, "the second copy, started during the first one's minute, exits 0")
+    c.check(re.fullmatch(re.escape(LAUNCHING) + rb"\.+\r\n" + re.escape(DONE), out) is not None,
+            "the second copy went the launch road: its message, dots, line end, 終了")
+    c.check(waiting.poll() is None, "the first copy is still waiting for a character after the second finished")
     try:
         out, _ = waiting.communicate(b"x", timeout=10)
     except subprocess.TimeoutExpired:
         out = b""
-    c.evidence.append(f"one character given: exit status {waiting.returncode}; transcript {out!r}")
-    c.equal((waiting.returncode, out), (1, want), "one character given: exit 1 with the same transcript")
+    c.evidence.append(f"first copy, one character given: exit status {waiting.returncode}; transcript {out!r}")
+    c.equal((waiting.returncode, out), (1, NOT_FOUND_TRANSCRIPT),
+            "one character given: exit 1 after the error, 60 dots and the not-found message on their line")
+    log = c.settled("standin")
+    c.equal(len(log.all("start")), 1, "TALMERINE was started once, by the second copy")
+    c.check_keys_and_paste(log)
+
+
+def case_not_found_input_at_end(c):
+    """Launch refused, no window, standard input at its end: after the real minute the
+    not-found message and exit 1 at once; the clipboard is left as it was."""
+    c.install_standin(present=False)
+    c.place_old_clipboard()
+    proc = c.start_program(c.standin_env("standin"))
+    appearances, most = dismiss_error_dialogs(c, lambda: proc.poll() is not None, 100)
+    c.equal((appearances, most), (1, 1), "the shell's error dialog appeared once")
+    status, out = c.finish_program(proc, timeout=10)
+    c.equal((status, out), (1, NOT_FOUND_TRANSCRIPT),
+            "exit 1 after the error, 60 dots and the not-found message on their line")
     c.check(not os.path.exists(c.log_path("standin")), "no stand-in was started")
     c.check_clipboard_after(False)
 
@@ -407,9 +446,7 @@ def case_shift_released(c):
     else:
         c.release_shift()
     status, out = c.finish_program(proc)
-    c.wait_for("standin", "action", 5)
-    log = Log(c.log_path("standin"))
-    c.evidence.append("stand-in log:\n" + log.text())
+    log = c.settled("standin")
     c.equal((status, out), (0, DONE), "exit 0 and exactly 終了 CR LF")
     keys = c.check_keys_and_paste(log)
     if keys and released_at is not None:
@@ -433,8 +470,7 @@ def case_shift_held_long(c):
         time.sleep(0.02)
     c.release_shift()
     status, out = c.finish_program(proc)
-    log = Log(c.log_path("standin"))
-    c.evidence.append("stand-in log:\n" + log.text())
+    log = c.settled("standin")
     c.check(changed, "the clipboard changed while Shift was held")
     c.equal((status, out), (2, KEYS_HELD), "exit 2 and exactly the held-key error")
     c.equal((log.keys(), log.all("paste"), log.all("action")), ([], [], []),
@@ -454,9 +490,7 @@ def case_two_copies(c):
     time.sleep(0.3)
     second = c.start_program(env)
     results = [c.finish_program(first, "first copy: "), c.finish_program(second, "second copy: ")]
-    c.wait_for("standin", "action", 5)
-    log = Log(c.log_path("standin"))
-    c.evidence.append("stand-in log:\n" + log.text())
+    log = c.settled("standin")
     c.equal([status for status, _ in results], [0, 0], "both copies exit 0")
     launch_road = [re.fullmatch(re.escape(LAUNCHING) + rb"\.+\r\n" + re.escape(DONE), out) is not None
                    for _, out in results]
@@ -466,26 +500,140 @@ def case_two_copies(c):
     c.check_keys_and_paste(log, series=2)
 
 
+def case_answers_late(c):
+    """The stand-in reads no message for 8 s once its window is shown: the program says
+    it is waiting, a dot a second, and once the window answers types the whole series."""
+    c.install_standin()
+    c.start_standin("standin", wait_for="hang", hang_ms=8000)
+    started_at = now_ms()
+    status, out = c.run_program()
+    log = c.settled("standin")
+    match = re.fullmatch(re.escape(WAITING) + rb"(\.+)\r\n" + re.escape(DONE), out)
+    c.check(status == 0 and match is not None, "exit 0; the waiting message, dots, line end, 終了")
+    awake_at, _ = log.first("awake")
+    keys = c.check_keys_and_paste(log)
+    if c.check(awake_at is not None, "the stand-in woke up") and match:
+        # A dot a second: Windows and Wine answer at once for a thread hung 5 s, so an
+        # unpaced wait would run through its dots in no time and give up.
+        dots, waited = len(match.group(1)), awake_at - started_at
+        c.check(1 <= dots <= waited / 1000 + 1, f"{dots} dots for a window that answered {waited} ms after the start")
+    if keys and awake_at is not None:
+        c.check(keys[0][0] >= awake_at + 500, f"the first key came {keys[0][0] - awake_at} ms after it answered again")
+    c.check_front_at_first_key(log)
+
+
+def case_never_answers(c):
+    """The stand-in reads no message for 45 s, longer than the program waits: the
+    message, 30 dots, the error and exit 2 after about 31 s; the window is neither shown
+    nor sent anything, also once it reads its messages again."""
+    c.install_standin()
+    c.place_old_clipboard()
+    c.start_standin("standin", wait_for="hang", hang_ms=45000, show="min")
+    started_at = now_ms()
+    status, out = c.run_program(timeout=120)
+    took = now_ms() - started_at
+    c.equal((status, out), (2, WAITING + b"." * 30 + b"\r\n" + NOT_ANSWERING),
+            "exit 2: the waiting message, 30 dots, the line end and the error")
+    # 1 s for the first question and 30 more; the start under Wine (seconds when the
+    # i386 code is emulated) comes on top.
+    c.check(31000 - EARLY_MS <= took <= 31000 + 10000, f"the program gave up {took} ms after it was started")
+    log = c.settled("standin")
+    c.check(bool(log.all("awake")), "the stand-in woke up and handled what was queued for it")
+    c.equal((log.all("restored"), log.all("key"), log.all("paste"), log.all("clipboard-changed")),
+            ([], [], [], []), "the window was not restored and got no key, no paste, no clipboard change")
+    c.check_clipboard_after(False)
+
+
+def case_english_user_locale(c):
+    """Run with an English user locale (the ANSI code page still 932), as on a Japanese
+    Windows whose input language is English: a Unicode application pastes the sentence,
+    not the code page 932 bytes read as code page 1252."""
+    c.install_standin()
+    c.start_standin("standin")
+    status, out = c.run_program(env=winenv.user_locale("en_US.UTF-8"))
+    log = c.settled("standin")
+    c.equal((status, out), (0, DONE), "exit 0 and exactly 終了 CR LF")
+    c.check_keys_and_paste(log)
+
+
+def case_code_page_1252(c):
+    """Run with ANSI code page 1252 while the stand-in is open and installed: the ASCII
+    error and exit 2; no second start, no clipboard change, no key."""
+    c.install_standin()
+    c.place_old_clipboard()
+    c.start_standin("standin")
+    status, out = c.run_program(env={"LANG": "en_US.UTF-8", "LC_ALL": "en_US.UTF-8"})
+    log = c.settled("standin")
+    c.equal((status, out), (2, b"Error: code page for non-Unicode programs is 1252, not 932 (Japanese)\r\n"),
+            "exit 2 and exactly the code page error")
+    c.equal(len(log.all("start")), 1, "TALMERINE was not started a second time")
+    c.equal((log.all("key"), log.all("restored")), ([], []), "no key reached the window")
+    c.check_clipboard_after(False)
+
+
+PLANTED_DLL = "uxtheme.dll"
+
+
+def case_planted_dll(c):
+    """A DLL planted beside the exe under the name of one the process loads by name
+    after start (uxtheme.dll, with Wine told to prefer a native one): a control program
+    in the same folder loads it, the program does not, and does its job."""
+    c.install_standin()
+    c.start_standin("standin")
+    folder = os.path.join(c.work, "Downloads")
+    os.makedirs(folder)
+    planted = os.path.join(c.build_dir, "tests", "planted")
+    exe = shutil.copy(c.exe, folder)
+    control = shutil.copy(os.path.join(planted, "load_by_name.exe"), folder)
+    shutil.copy(os.path.join(planted, "planted.dll"), os.path.join(folder, PLANTED_DLL))
+    marker = os.path.join(c.work, "loaded-by.txt")
+    env = {"WINEDLLOVERRIDES": f"{c.session.env['WINEDLLOVERRIDES']};{PLANTED_DLL[:-4]}=n,b",
+           "MIYO_PLANTED_MARKER": winenv.windows_path(marker)}
+
+    def loaded_by():
+        return open(marker, errors="replace").read().split() if os.path.exists(marker) else []
+
+    status, _ = c.session.run(c.session.command(control, PLANTED_DLL), extra_env=env, timeout=60)
+    c.equal((status, [p.split("\\")[-1].lower() for p in loaded_by()]), (0, ["load_by_name.exe"]),
+            "a program with the default DLL search loads the planted DLL (the trap works)")
+    os.remove(marker)
+    proc = c.session.popen(c.session.command(exe), env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                           stderr=subprocess.DEVNULL)
+    status, out = c.finish_program(proc)
+    log = c.settled("standin")
+    c.equal(loaded_by(), [], "miyo-intro.exe did not load the planted DLL")
+    c.equal((status, out), (0, DONE), "exit 0 and exactly 終了 CR LF")
+    c.check_keys_and_paste(log)
+
+
+# name: (case, about how many seconds it takes, for CTest to start the long ones first)
 CASES = {
-    "present": case_present,
-    "maximised": shown_case("max"),
-    "minimised": shown_case("min"),
-    "launch": case_launch,
-    "title_longer": case_title_longer,
-    "title_case": case_title_case,
-    "clipboard_busy_briefly": case_clipboard_busy_briefly,
-    "clipboard_busy_long": case_clipboard_busy_long,
-    "not_found": case_not_found,
-    "shift_released": case_shift_released,
-    "shift_held_long": case_shift_held_long,
-    "two_copies": case_two_copies,
+    "present": (case_present, 10),
+    "maximised": (shown_case("max"), 10),
+    "minimised": (shown_case("min"), 10),
+    "launch": (case_launch, 15),
+    "title_longer": (case_title_longer, 15),
+    "title_case": (case_title_case, 10),
+    "clipboard_busy_briefly": (case_clipboard_busy_briefly, 10),
+    "clipboard_busy_long": (case_clipboard_busy_long, 10),
+    "not_found": (case_not_found, 80),
+    "not_found_input_at_end": (case_not_found_input_at_end, 70),
+    "shift_released": (case_shift_released, 10),
+    "shift_held_long": (case_shift_held_long, 12),
+    "two_copies": (case_two_copies, 15),
+    "answers_late": (case_answers_late, 15),
+    "never_answers": (case_never_answers, 50),
+    "english_user_locale": (case_english_user_locale, 10),
+    "code_page_1252": (case_code_page_1252, 10),
+    "planted_dll": (case_planted_dll, 15),
 }
 
 
 def run_case(build_dir, name):
     """Runs one case; returns (exit status, what it ran against)."""
     exe = os.path.join(build_dir, "miyo-intro.exe")
-    print(f"== {name}: {CASES[name].__doc__}", flush=True)
+    case_function = CASES[name][0]
+    print(f"== {name}: {case_function.__doc__}", flush=True)
     try:
         with winenv.Session() as session:
             session.require(exe)
@@ -494,7 +642,7 @@ def run_case(build_dir, name):
             against = winenv.describe(exe)
             print(f"   against {against}", flush=True)
             case = Case(session, build_dir, name)
-            CASES[name](case)
+            case_function(case)
     except winenv.CannotRun as why:
         print(f"FAILED, NOT RUN: end-to-end case {name}: {why}", flush=True)
         return 1, f"NOT RUN: {why}"
@@ -527,7 +675,7 @@ def summary(build_dirs):
 def main():
     build_dir, name = sys.argv[1], sys.argv[2]
     if name == "list":
-        print("\n".join(CASES))
+        print("\n".join(f"{case} {seconds}" for case, (_, seconds) in CASES.items()))
         return 0
     if name == "summary":
         print("\n".join(summary(sys.argv[1:2] + sys.argv[3:])))

@@ -27,6 +27,13 @@ QEMU_I386 = "/proc/sys/fs/binfmt_misc/qemu-i386"
 QEMU_RESERVED_VA = "0x80400000"
 
 
+def user_locale(locale):
+    """The environment of a program whose user locale is `locale` while its ANSI code
+    page stays 932: as on a Japanese Windows whose input language is another. Wine takes
+    the user locale from LC_MESSAGES, which LC_ALL would override."""
+    return {"LC_ALL": None, "LANG": "ja_JP.UTF-8", "LC_MESSAGES": locale}
+
+
 class CannotRun(Exception):
     """This machine cannot run the program; the message says why."""
 
@@ -113,18 +120,55 @@ def _kill_group(proc):
             pass
 
 
-class Session:
-    """Xvfb on a free display and the project's Wine prefix, held for the session.
+# Files that Wine only reads once a prefix is made: a session's prefix links them from
+# the template instead of copying them (the DLLs alone are over a gigabyte).
+SHARED_SUFFIXES = (".dll", ".exe", ".drv", ".sys", ".ocx", ".cpl", ".acm", ".ax", ".tlb", ".ttf",
+                   ".nls", ".mui", ".manifest", ".cat", ".ds", ".msstyles", ".com", ".vxd", ".fon")
 
-    One prefix serves every build: the lock on it makes every Wine user of the project
-    take turns, so two test runs never share a wineserver half-way.
+
+def _link_prefix(template, target):
+    """A copy of the template prefix whose read-only files are hard links: the registry
+    and every other file Wine may write stay the session's own."""
+    for here, dirs, files in os.walk(template):
+        relative = os.path.relpath(here, template)
+        into = os.path.normpath(os.path.join(target, relative))
+        os.makedirs(into, exist_ok=True)
+        for name in dirs + files:
+            source, copy = os.path.join(here, name), os.path.join(into, name)
+            if os.path.islink(source):
+                os.symlink(os.readlink(source), copy)
+                if name in dirs:
+                    dirs.remove(name)  # not walked into: the link stands for it
+            elif name in files:
+                if name.lower().endswith(SHARED_SUFFIXES):
+                    os.link(source, copy)
+                else:
+                    shutil.copy2(source, copy)
+
+
+def _remove_stale_sessions(sessions_dir):
+    """Prefixes of sessions whose process has gone (killed, or the machine restarted)."""
+    for name in os.listdir(sessions_dir) if os.path.isdir(sessions_dir) else []:
+        pid = name.split("-")[0]
+        if pid.isdigit() and not os.path.exists(f"/proc/{pid}"):
+            shutil.rmtree(os.path.join(sessions_dir, name), ignore_errors=True)
+
+
+class Session:
+    """Xvfb on a free display and a Wine prefix of the session's own, held for the
+    session.
+
+    The prefix is linked from one template that every build shares (made once, under a
+    lock). Having a wineserver, a desktop, a clipboard and an X display each, sessions
+    share nothing: any number of them can run side by side.
     """
 
     def __init__(self):
-        self.prefix = os.path.join(REPO, "build", "wine-prefix")
+        self.template = os.path.join(REPO, "build", "wine-prefix")
+        self.sessions_dir = os.path.join(REPO, "build", "wine-sessions")
+        self.prefix = os.path.join(self.sessions_dir, f"{os.getpid()}-{id(self):x}")
         self.procs = []
         self.xvfb = None
-        self.lock = None
         self.probed = {}
         self.i386_starts = False
         self.env = dict(os.environ)
@@ -140,12 +184,15 @@ class Session:
         self.env.pop("WINELOADER", None)
 
     def __enter__(self):
-        os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
-        self.lock = open(self.prefix + ".lock", "w")
-        fcntl.flock(self.lock, fcntl.LOCK_EX)
+        os.makedirs(self.sessions_dir, exist_ok=True)
         try:
             self._start_xvfb()
-            self._ensure_prefix()
+            with open(self.template + ".lock", "w") as lock:
+                fcntl.flock(lock, fcntl.LOCK_EX)
+                self._ensure_template()
+                _remove_stale_sessions(self.sessions_dir)
+                _link_prefix(self.template, self.prefix)
+            self.env["WINEPREFIX"] = self.prefix
             self._keep_desktop()
         except BaseException:
             self.close()
@@ -229,30 +276,34 @@ class Session:
         status, out = self.run([WINE32_LOADER, "--version"], timeout=120)
         return status == 0 and out.startswith(b"wine-")
 
-    def _ensure_prefix(self):
-        """Makes the prefix, or makes it again when it was made for other loaders: one
-        made by wine64 alone fails every 32-bit program with exit status 53."""
+    def _ensure_template(self):
+        """Makes the template prefix, or makes it again when it was made for other
+        loaders: one made by wine64 alone fails every 32-bit program with exit status 53."""
+        self.env["WINEPREFIX"] = self.template
         self.i386_starts = self._i386_loader_starts()
         kind = "wow64" if self.i386_starts else "wine64"
-        kind_file = os.path.join(self.prefix, "miyo-prefix-kind")
+        kind_file = os.path.join(self.template, "miyo-prefix-kind")
         made = None
-        if os.path.exists(os.path.join(self.prefix, "system.reg")) and os.path.exists(kind_file):
+        if os.path.exists(os.path.join(self.template, "system.reg")) and os.path.exists(kind_file):
             made = open(kind_file).read().strip()
         if made == kind:
             return
-        shutil.rmtree(self.prefix, ignore_errors=True)
-        os.makedirs(self.prefix)
+        shutil.rmtree(self.template, ignore_errors=True)
+        os.makedirs(self.template)
         boot = ["wine"] if kind == "wow64" else [WINE64_LOADER]
         status, _ = self.run(boot + ["wineboot", "-i"], timeout=600)
         self.stop_wine()
-        if status != 0 or not os.path.exists(os.path.join(self.prefix, "system.reg")):
+        if status != 0 or not os.path.exists(os.path.join(self.template, "system.reg")):
             raise CannotRun(f"the Wine prefix could not be made ({' '.join(boot)} wineboot -i: exit {status})")
         with open(kind_file, "w") as f:
             f.write(kind + "\n")
 
     def popen(self, args, extra_env=None, **kwargs):
+        """Starts a process in the session; `extra_env` adds variables, or with a value
+        of None removes them."""
         env = dict(self.env)
         env.update(extra_env or {})
+        env = {k: v for k, v in env.items() if v is not None}
         proc = subprocess.Popen(args, env=env, start_new_session=True, **kwargs)
         self.procs.append(proc)
         return proc
@@ -302,9 +353,7 @@ class Session:
         if self.xvfb:
             _kill_group(self.xvfb)
             self.xvfb = None
-        if self.lock:
-            self.lock.close()
-            self.lock = None
+        shutil.rmtree(self.prefix, ignore_errors=True)
 
 
 def verdict():
