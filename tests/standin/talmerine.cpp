@@ -15,8 +15,10 @@
 //
 // Log lines, each "<GetTickCount> <event> ...":
 //   start cwd=<hex> show=<wShowWindow or -1>   window hwnd=<hex> state=<as below>
-//   clipboard-changed   clipboard-held   clipboard-released   restored (from min or max)
-//   key msg=<WM_ name> vk=<hex> scan=<hex> ext=<0|1> ctrl=<0|1> shift=<0|1> alt=<0|1>
+//   clipboard-changed at=<t>   clipboard-held   clipboard-released   restored (from min or max)
+//   key msg=<WM_ name> vk=<hex> scan=<hex> ext=<0|1> ctrl=<0|1> shift=<0|1> alt=<0|1> at=<t>
+//   (at=: the message's own time stamp, when the system queued it: on a busy machine the
+//   window may handle it later)
 //   first-key foreground=<0|1> state=<normal|minimised|maximised>
 //   paste text=<hex of CF_TEXT> unicode=<hex of CF_UNICODETEXT, UTF-16LE> locale=<hex of
 //         CF_LOCALE> formats=<ids>: read as a Unicode application pastes   action (on F5)
@@ -145,9 +147,9 @@ bool OnKeyMessage(const MSG& msg) {
         Log("first-key foreground=%d state=%s", GetForegroundWindow() == mainWindow ? 1 : 0, WindowState());
     }
     bool ctrl = GetKeyState(VK_CONTROL) < 0;
-    Log("key msg=%s vk=%02X scan=%02X ext=%d ctrl=%d shift=%d alt=%d", name, static_cast<unsigned>(msg.wParam),
+    Log("key msg=%s vk=%02X scan=%02X ext=%d ctrl=%d shift=%d alt=%d at=%lu", name, static_cast<unsigned>(msg.wParam),
         static_cast<unsigned>((msg.lParam >> 16) & 0xFF), static_cast<int>((msg.lParam >> 24) & 1), ctrl ? 1 : 0,
-        GetKeyState(VK_SHIFT) < 0 ? 1 : 0, GetKeyState(VK_MENU) < 0 ? 1 : 0);
+        GetKeyState(VK_SHIFT) < 0 ? 1 : 0, GetKeyState(VK_MENU) < 0 ? 1 : 0, static_cast<unsigned long>(msg.time));
     if (msg.message != WM_KEYDOWN) {
         return false;
     }
@@ -176,7 +178,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             SetFocus(editBox);
             return 0;
         case WM_CLIPBOARDUPDATE:
-            Log("clipboard-changed");
+            Log("clipboard-changed at=%ld", GetMessageTime());
             return 0;
         case WM_TIMER:
             if (wParam == RELEASE_CLIPBOARD_TIMER) {

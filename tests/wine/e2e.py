@@ -64,7 +64,9 @@ def now_ms():
 
 
 class Log:
-    """The stand-in's log: lines of "<tick> <event> key=value ..."."""
+    """The stand-in's log: lines of "<tick> <event> key=value ...". An entry's time is
+    the message's own time stamp (at=) where the line has one: when the system queued
+    it, which on a busy machine can be well before the window got round to it."""
 
     def __init__(self, path):
         self.path = path
@@ -73,7 +75,8 @@ class Log:
             with open(path, encoding="ascii", errors="replace") as f:
                 for line in f:
                     tick, event, *fields = line.split()
-                    self.entries.append((int(tick), event, dict(f.split("=", 1) for f in fields)))
+                    fields = dict(f.split("=", 1) for f in fields)
+                    self.entries.append((int(fields.get("at", tick)), event, fields))
 
     def all(self, event):
         return [(tick, fields) for tick, e, fields in self.entries if e == event]
@@ -352,7 +355,7 @@ def case_clipboard_busy_long(c):
     c.install_standin()
     # Started minimised, the window logs when the program restores it, right before the
     # clipboard: the retries are timed from there, apart from Wine's start-up.
-    c.start_standin("standin", wait_for="clipboard-held", hold_clipboard_ms=8000, show="min")
+    c.start_standin("standin", wait_for="clipboard-held", hold_clipboard_ms=60000, show="min")
     status, out = c.run_program()
     exited_at = now_ms()
     log = c.settled("standin")
@@ -370,7 +373,9 @@ def dismiss_error_dialogs(c, until, seconds):
     until it is gone. Returns (how many times one appeared, most at once)."""
     most_at_once = appearances = showing = 0
     deadline = time.monotonic() + seconds
-    while not until() and time.monotonic() < deadline:
+    # Each look is a Windows program started: once the one dialog expected has come and
+    # gone there is nothing more to press.
+    while not until() and time.monotonic() < deadline and not (appearances and not showing):
         found = c.desktool("dismiss", "エラー".encode("cp932").hex())
         count = int(found) if found.isdigit() else 0
         appearances += count > 0 and showing == 0
@@ -423,7 +428,7 @@ def case_not_found_input_at_end(c):
     proc = c.start_program(c.standin_env("standin"))
     appearances, most = dismiss_error_dialogs(c, lambda: proc.poll() is not None, 100)
     c.equal((appearances, most), (1, 1), "the shell's error dialog appeared once")
-    status, out = c.finish_program(proc, timeout=10)
+    status, out = c.finish_program(proc, timeout=100)
     c.equal((status, out), (1, NOT_FOUND_TRANSCRIPT),
             "exit 1 after the error, 60 dots and the not-found message on their line")
     c.check(not os.path.exists(c.log_path("standin")), "no stand-in was started")
@@ -531,14 +536,18 @@ def case_never_answers(c):
     c.start_standin("standin", wait_for="hang", hang_ms=45000, show="min")
     started_at = now_ms()
     status, out = c.run_program(timeout=120)
-    took = now_ms() - started_at
+    exited_at = now_ms()
     c.equal((status, out), (2, WAITING + b"." * 30 + b"\r\n" + NOT_ANSWERING),
             "exit 2: the waiting message, 30 dots, the line end and the error")
-    # 1 s for the first question and 30 more; the start under Wine (seconds when the
-    # i386 code is emulated) comes on top.
-    c.check(31000 - EARLY_MS <= took <= 31000 + 10000, f"the program gave up {took} ms after it was started")
     log = c.settled("standin")
-    c.check(bool(log.all("awake")), "the stand-in woke up and handled what was queued for it")
+    # 1 s for the first question and 30 more, after a start under Wine that takes
+    # seconds when i386 code is emulated: bounded by the window's own wake-up instead.
+    hung_at, _ = log.first("hang")
+    awake_at, _ = log.first("awake")
+    if c.check(awake_at is not None, "the stand-in woke up and handled what was queued for it"):
+        c.check(exited_at - started_at >= 31000 - EARLY_MS and exited_at < awake_at,
+                f"the program gave up {exited_at - started_at} ms after it was started, "
+                f"{awake_at - exited_at} ms before the window answered again ({awake_at - hung_at} ms hung)")
     c.equal((log.all("restored"), log.all("key"), log.all("paste"), log.all("clipboard-changed")),
             ([], [], [], []), "the window was not restored and got no key, no paste, no clipboard change")
     c.check_clipboard_after(False)
@@ -567,7 +576,7 @@ def case_code_page_1252(c):
     c.equal((status, out), (2, b"Error: code page for non-Unicode programs is 1252, not 932 (Japanese)\r\n"),
             "exit 2 and exactly the code page error")
     c.equal(len(log.all("start")), 1, "TALMERINE was not started a second time")
-    c.equal((log.all("key"), log.all("restored")), ([], []), "no key reached the window")
+    c.equal((log.all("key"), log.all("paste")), ([], []), "no key reached the window")
     c.check_clipboard_after(False)
 
 

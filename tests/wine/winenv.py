@@ -213,9 +213,31 @@ class Session:
         if machine not in PROBE_COMPILERS:
             raise CannotRun(f"{exe}: machine {machine} is neither i386 nor x86-64")
         if machine not in self.probed:
-            self.probed[machine] = self._probe(machine)
+            self.probed[machine] = self._probe_once_per_boot(machine)
         if self.probed[machine]:
             raise CannotRun(f"{exe}: {self.probed[machine]}")
+
+    def _probe_once_per_boot(self, machine):
+        """_probe, skipped when it already passed since the machine started, with the
+        same loader, i386 interpreter and template prefix: under emulation it costs
+        seconds of CPU, and every case would pay them."""
+        kind_file = os.path.join(self.template, "miyo-prefix-kind")
+        try:
+            with open("/proc/sys/kernel/random/boot_id") as f:
+                boot = f.read().strip()
+            key = f"{boot} {i386_mode()} {os.path.getmtime(LOADERS[machine])} {os.path.getmtime(kind_file)}\n"
+        except OSError:
+            return self._probe(machine)
+        stamp = os.path.join(PROBE_DIR, f"passed-{machine}")
+        if os.path.exists(stamp) and open(stamp).read() == key:
+            return None
+        why = self._probe(machine)
+        if why is None:
+            os.makedirs(PROBE_DIR, exist_ok=True)
+            with open(stamp + f".{os.getpid()}", "w") as f:
+                f.write(key)
+            os.replace(stamp + f".{os.getpid()}", stamp)
+        return why
 
     def _probe(self, machine):
         """None when the probe ran and printed its line, else what went wrong."""
