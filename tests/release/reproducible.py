@@ -74,7 +74,9 @@ def main():
     text = guide.decode("utf-8", errors="replace")
     for needed in ("使い方", "C:\\Program Files\\Kyt\\Talmerine\\Talmerine.exe", "終了（終了コード 0）",
                    "ミヨが見つからない（終了コード 1）", "Error: キーが押されたまま（終了コード 2）",
-                   "Error: 既に実行中（終了コード 2）", "SmartScreen"):
+                   "Error: 既に実行中（終了コード 2）", "Error: ミヨが応答しない（終了コード 2）",
+                   "ミヨの応答を待っています", "Error: code page for non-Unicode programs is",
+                   "ベータ: ワールドワイド言語サポートで Unicode UTF-8 を使用", "KB2533623", "SmartScreen"):
         check(needed in text, f"the guide mentions {needed}")
     sums = members.get("SHA256SUMS", b"").decode("ascii", errors="replace").splitlines()
     want = [f"{hashlib.sha256(members.get(n, b'')).hexdigest()}  {n}" for n in ("miyo-intro.exe", "README-ja.txt")]

@@ -571,7 +571,9 @@ def case_code_page_1252(c):
     c.install_standin()
     c.place_old_clipboard()
     c.start_standin("standin")
-    status, out = c.run_program(env={"LANG": "en_US.UTF-8", "LC_ALL": "en_US.UTF-8"})
+    # A copy it started would log to the same file (the environment is inherited).
+    env = dict(c.standin_env("standin"), LANG="en_US.UTF-8", LC_ALL="en_US.UTF-8")
+    status, out = c.run_program(env=env)
     log = c.settled("standin")
     c.equal((status, out), (2, b"Error: code page for non-Unicode programs is 1252, not 932 (Japanese)\r\n"),
             "exit 2 and exactly the code page error")
