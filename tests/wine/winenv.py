@@ -21,6 +21,7 @@ PROBE_COMPILERS = {"i386": "i686-w64-mingw32-gcc", "x86-64": "x86_64-w64-mingw32
 PROBE_BITS = {"i386": 32, "x86-64": 64}
 LOADERS = {"i386": WINE32_LOADER, "x86-64": WINE64_LOADER}
 QEMU_I386 = "/proc/sys/fs/binfmt_misc/qemu-i386"
+WINE_FONTS = "/usr/share/wine/fonts"
 # Under qemu-i386 Wine's reservation of the upper address space makes a trivial 32-bit
 # program take close to a minute to start; a reserved guest space of this size keeps it
 # to seconds (smaller ones fail: "failed to map the shared user data").
@@ -309,6 +310,7 @@ class Session:
         if os.path.exists(os.path.join(self.template, "system.reg")) and os.path.exists(kind_file):
             made = open(kind_file).read().strip()
         if made == kind:
+            self._install_wine_fonts()
             return
         shutil.rmtree(self.template, ignore_errors=True)
         os.makedirs(self.template)
@@ -317,8 +319,20 @@ class Session:
         self.stop_wine()
         if status != 0 or not os.path.exists(os.path.join(self.template, "system.reg")):
             raise CannotRun(f"the Wine prefix could not be made ({' '.join(boot)} wineboot -i: exit {status})")
+        self._install_wine_fonts()
         with open(kind_file, "w") as f:
             f.write(kind + "\n")
+
+    def _install_wine_fonts(self):
+        """Wine draws the title bars' buttons with its Marlett font, and this build looks
+        for its own fonts only in C:\\windows\\Fonts, where wineboot puts none: without
+        them the buttons are letters ("0 1 r"). Debian's fonts-wine has them."""
+        fonts = os.path.join(self.template, "drive_c", "windows", "Fonts")
+        if not os.path.isdir(WINE_FONTS) or not os.path.isdir(fonts):
+            return
+        for name in os.listdir(WINE_FONTS):
+            if not os.path.exists(os.path.join(fonts, name)):
+                shutil.copy2(os.path.join(WINE_FONTS, name), fonts)
 
     def popen(self, args, extra_env=None, **kwargs):
         """Starts a process in the session; `extra_env` adds variables, or with a value
