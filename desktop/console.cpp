@@ -13,18 +13,17 @@ constexpr UINT TEXT_CODE_PAGE = 932;
 // Decided at the first message. (A function-local static would pull the C++ runtime's
 // thread-safe guard, and with it most of libstdc++, into the exe.)
 bool consoleChecked;
-HANDLE unicodeConsole;
+HANDLE console;
 
-// A console whose output code page is not 932 (the user ran "chcp 65001" first) would
-// show the code page 932 bytes as other characters. Such a console is written in UTF-16
-// instead, leaving its code page, which belongs to the user's shell, as it is.
-HANDLE ConsoleNeedingUnicode() {
+// A console is written in UTF-16, converted from code page 932: it then shows the same
+// characters whatever its output code page (a prompt after "chcp 65001" would show the
+// bytes as other characters), and its code page, which belongs to the user's shell, is
+// left as it is. (Under Wine the C runtime's writes to a code page 932 console also came
+// out one byte per character.) A pipe or a file gets the bytes as they are.
+HANDLE OutputConsole() {
     HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode;
-    if (out == INVALID_HANDLE_VALUE || !out || !::GetConsoleMode(out, &mode)) {
-        return nullptr;  // a pipe or a file gets the bytes as they are
-    }
-    return ::GetConsoleOutputCP() == TEXT_CODE_PAGE ? nullptr : out;
+    return out && out != INVALID_HANDLE_VALUE && ::GetConsoleMode(out, &mode) ? out : nullptr;
 }
 
 void WriteConsoleUnicode(HANDLE console, CodePage932Text text) {
@@ -50,14 +49,14 @@ namespace desktop {
 void WriteMessage(CodePage932Text text) {
     if (!consoleChecked) {
         consoleChecked = true;
-        unicodeConsole = ConsoleNeedingUnicode();
+        console = OutputConsole();
     }
-    if (unicodeConsole) {
-        WriteConsoleUnicode(unicodeConsole, text);
+    if (console) {
+        WriteConsoleUnicode(console, text);  // at once
         return;
     }
-    // stdout is a text-mode stream: each '\n' goes out as CR LF. The CRT writes a
-    // console at once and buffers a pipe or file until exit.
+    // stdout is a text-mode stream: each '\n' goes out as CR LF. The CRT buffers a pipe
+    // or file until exit.
     std::fputs(text, stdout);
 }
 
