@@ -20,11 +20,22 @@ void Key(WORD vk, DWORD flags) {
 }  // namespace
 
 int main() {
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    auto restrict = reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+    if (restrict) {
+        restrict(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+    GetACP();
+    HANDLE lock = CreateMutexA(nullptr, FALSE, "Local\\miyo-bench-same-calls");
+    WaitForSingleObject(lock, 0);
     HWND window = FindWindowA(nullptr, TITLE);
     if (!window) {
         return 1;
     }
-    ShowWindow(window, SW_SHOWNORMAL);
+    DWORD_PTR answer;
+    SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer);
+    ShowWindowAsync(window, SW_SHOWNORMAL);
     SetForegroundWindow(window);
 
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, lstrlenA(TEXT) + 256);
@@ -33,6 +44,10 @@ int main() {
     OpenClipboard(nullptr);
     EmptyClipboard();
     SetClipboardData(CF_TEXT, block);
+    HGLOBAL locale = GlobalAlloc(GMEM_MOVEABLE, sizeof(LCID));
+    *static_cast<LCID*>(GlobalLock(locale)) = 0x0411;
+    GlobalUnlock(locale);
+    SetClipboardData(CF_LOCALE, locale);
     CloseClipboard();
 
     GetForegroundWindow();
@@ -51,5 +66,7 @@ int main() {
     GetForegroundWindow();
     Key(VK_F5, 0);
     Key(VK_F5, KEYEVENTF_KEYUP);
+    ReleaseMutex(lock);
+    CloseHandle(lock);
     return 0;
 }
