@@ -12,35 +12,31 @@ constexpr SIZE_T CLIPBOARD_SLACK_BYTES = 256;
 constexpr int OPEN_CLIPBOARD_TRIES = 21;
 constexpr DWORD OPEN_CLIPBOARD_RETRY_MS = 50;
 
-HGLOBAL MakeTextBlock(CodePage932Text text) {
-    SIZE_T length = static_cast<SIZE_T>(::lstrlenA(text));
-    HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, length + CLIPBOARD_SLACK_BYTES);
+// A block for the clipboard: `size` bytes copied from `bytes`, then `slack` zero bytes.
+HGLOBAL MakeBlock(const void* bytes, SIZE_T size, SIZE_T slack) {
+    HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size + slack);
     if (!block) {
         return nullptr;
     }
-    char* bytes = static_cast<char*>(::GlobalLock(block));
-    if (!bytes) {
+    void* data = ::GlobalLock(block);
+    if (!data) {
         ::GlobalFree(block);
         return nullptr;
     }
-    ::lstrcpyA(bytes, text);
+    ::CopyMemory(data, bytes, size);
     ::GlobalUnlock(block);
     return block;
 }
 
+HGLOBAL MakeTextBlock(CodePage932Text text) {
+    // The text and its NUL, then zeros: the text's length plus 256 bytes in all.
+    SIZE_T length = static_cast<SIZE_T>(::lstrlenA(text));
+    return MakeBlock(text, length + 1, CLIPBOARD_SLACK_BYTES - 1);
+}
+
 HGLOBAL MakeLocaleBlock(unsigned locale) {
-    HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, sizeof(LCID));
-    if (!block) {
-        return nullptr;
-    }
-    LCID* id = static_cast<LCID*>(::GlobalLock(block));
-    if (!id) {
-        ::GlobalFree(block);
-        return nullptr;
-    }
-    *id = static_cast<LCID>(locale);
-    ::GlobalUnlock(block);
-    return block;
+    LCID id = static_cast<LCID>(locale);
+    return MakeBlock(&id, sizeof id, 0);
 }
 
 bool OpenClipboardPatiently() {
