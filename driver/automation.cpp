@@ -120,7 +120,7 @@ Outcome RunSeries() {
     return {nullptr, EXIT_KEYS_SENT};
 }
 
-// The code page in decimal, as ASCII digits.
+// A number in decimal, as ASCII digits.
 void WriteNumber(unsigned number) {
     char digits[12];
     char* first = digits + sizeof digits - 1;
