@@ -506,10 +506,11 @@ def case_two_copies(c):
 
 
 def case_answers_late(c):
-    """The stand-in reads no message for 8 s once its window is shown: the program says
-    it is waiting, a dot a second, and once the window answers types the whole series."""
+    """The stand-in reads no message for 20 s once its window is shown: the program says
+    it is waiting, a dot a second, and once the window answers types the whole series.
+    (20 s: a 32-bit start under emulation on a busy machine has been seen to take 15.)"""
     c.install_standin()
-    c.start_standin("standin", wait_for="hang", hang_ms=8000)
+    c.start_standin("standin", wait_for="hang", hang_ms=20000)
     started_at = now_ms()
     status, out = c.run_program()
     log = c.settled("standin")
@@ -528,12 +529,13 @@ def case_answers_late(c):
 
 
 def case_never_answers(c):
-    """The stand-in reads no message for 45 s, longer than the program waits: the
-    message, 30 dots, the error and exit 2 after about 31 s; the window is neither shown
-    nor sent anything, also once it reads its messages again."""
+    """The stand-in reads no message for 60 s, longer than the program waits: the
+    message, 30 dots, the error and exit 2 after about 31 s, before the window wakes up
+    (60 s leave room for a slow start); the window is neither shown nor sent anything,
+    also once it reads its messages again."""
     c.install_standin()
     c.place_old_clipboard()
-    c.start_standin("standin", wait_for="hang", hang_ms=45000, show="min")
+    c.start_standin("standin", wait_for="hang", hang_ms=60000, show="min")
     started_at = now_ms()
     status, out = c.run_program(timeout=120)
     exited_at = now_ms()
@@ -632,8 +634,8 @@ CASES = {
     "shift_released": (case_shift_released, 10),
     "shift_held_long": (case_shift_held_long, 12),
     "two_copies": (case_two_copies, 15),
-    "answers_late": (case_answers_late, 15),
-    "never_answers": (case_never_answers, 50),
+    "answers_late": (case_answers_late, 25),
+    "never_answers": (case_never_answers, 65),
     "english_user_locale": (case_english_user_locale, 10),
     "code_page_1252": (case_code_page_1252, 10),
     "planted_dll": (case_planted_dll, 15),
