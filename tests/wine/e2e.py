@@ -170,9 +170,9 @@ class Case:
         status, out = self.session.run([winenv.WINE64_LOADER, self.desktool_exe, *args], timeout=30)
         return out.decode("ascii", errors="replace").strip()
 
-    def start_program(self, env=None):
+    def start_program(self, env=None, exe=None):
         # Standard input at its end: a failure path reads it and ends at once.
-        return self.session.popen(self.session.command(self.exe), env, stdin=subprocess.DEVNULL,
+        return self.session.popen(self.session.command(exe or self.exe), env, stdin=subprocess.DEVNULL,
                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
 
     def finish_program(self, proc, what="", timeout=120):
@@ -610,9 +610,7 @@ def case_planted_dll(c):
     c.equal((status, [p.split("\\")[-1].lower() for p in loaded_by()]), (0, ["load_by_name.exe"]),
             "a program with the default DLL search loads the planted DLL (the trap works)")
     os.remove(marker)
-    proc = c.session.popen(c.session.command(exe), env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                           stderr=subprocess.DEVNULL)
-    status, out = c.finish_program(proc)
+    status, out = c.finish_program(c.start_program(env, exe))
     log = c.settled("standin")
     c.equal(loaded_by(), [], "miyo-intro.exe did not load the planted DLL")
     c.equal((status, out), (0, DONE), "exit 0 and exactly 終了 CR LF")

@@ -191,6 +191,7 @@ class Session:
             with open(self.template + ".lock", "w") as lock:
                 fcntl.flock(lock, fcntl.LOCK_EX)
                 self._ensure_template()
+                self._install_wine_fonts()
                 _remove_stale_sessions(self.sessions_dir)
                 _link_prefix(self.template, self.prefix)
             self.env["WINEPREFIX"] = self.prefix
@@ -310,7 +311,6 @@ class Session:
         if os.path.exists(os.path.join(self.template, "system.reg")) and os.path.exists(kind_file):
             made = open(kind_file).read().strip()
         if made == kind:
-            self._install_wine_fonts()
             return
         shutil.rmtree(self.template, ignore_errors=True)
         os.makedirs(self.template)
@@ -319,7 +319,6 @@ class Session:
         self.stop_wine()
         if status != 0 or not os.path.exists(os.path.join(self.template, "system.reg")):
             raise CannotRun(f"the Wine prefix could not be made ({' '.join(boot)} wineboot -i: exit {status})")
-        self._install_wine_fonts()
         with open(kind_file, "w") as f:
             f.write(kind + "\n")
 
