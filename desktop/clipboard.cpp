@@ -89,4 +89,8 @@ int SetClipboardText(CodePage932Text text, unsigned locale) {
     return localeTaken ? 0 : -1;
 }
 
+unsigned ClipboardSequenceNumber() {
+    return ::GetClipboardSequenceNumber();
+}
+
 }  // namespace desktop

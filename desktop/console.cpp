@@ -1,4 +1,5 @@
-// Standard output and input of the console, the pause, and the code page of ANSI text.
+// Standard output and input of the console, the pauses and the clock, and the code page
+// of ANSI text.
 #include <windows.h>
 
 #include <cstdio>
@@ -61,12 +62,36 @@ void WriteMessage(CodePage932Text text) {
 }
 
 void ReadOneCharacter() {
+    // An Enter pressed while the dots ran is already in a console's input and would end
+    // the read at once, the message unread.
+    HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode;
+    if (in && in != INVALID_HANDLE_VALUE && ::GetConsoleMode(in, &mode)) {
+        ::FlushConsoleInputBuffer(in);
+    }
     // On a console this returns once the user presses Enter; at end of input, at once.
     std::getchar();
 }
 
 void Sleep(unsigned milliseconds) {
     ::Sleep(milliseconds);
+}
+
+std::uint64_t NowMs() {
+    // GetTickCount moves in steps of 10-16 ms: a second paced by its differences can
+    // come up to a step short, every second.
+    LARGE_INTEGER frequency, now;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&now);
+    return static_cast<std::uint64_t>(now.QuadPart / frequency.QuadPart * 1000 +
+                                      now.QuadPart % frequency.QuadPart * 1000 / frequency.QuadPart);
+}
+
+void SleepUntil(std::uint64_t deadlineMs) {
+    // Sleep may end a little early (timer resolution); the clock decides.
+    for (std::uint64_t now = NowMs(); now < deadlineMs; now = NowMs()) {
+        ::Sleep(static_cast<DWORD>(deadlineMs - now));
+    }
 }
 
 unsigned AnsiCodePage() {

@@ -1,6 +1,26 @@
 // Taps and Ctrl chords made of single key events. Free of Win32 so that the host tests
 // can drive it with refused events.
-#include "driver/desktop.h"
+#include "driver/automation.h"
+
+namespace {
+
+// A Ctrl left down would turn the user's next keys into shortcuts: a refused release is
+// tried again for a short while (a refusal can pass, as when another program's input
+// came in between); one that the system keeps refusing (a secure desktop in front)
+// cannot be helped from here.
+bool ReleaseCtrl() {
+    for (unsigned waited = 0;; waited += CTRL_RELEASE_RETRY_MS) {
+        if (desktop::SendKeyUp(KEY_CONTROL) != 0) {
+            return true;
+        }
+        if (waited >= CTRL_RELEASE_RETRY_LIMIT_MS) {
+            return false;
+        }
+        desktop::Sleep(CTRL_RELEASE_RETRY_MS);
+    }
+}
+
+}  // namespace
 
 namespace desktop {
 
@@ -16,8 +36,8 @@ bool TapCtrlChord(VirtualKeyCode vk) {
         return false;
     }
     bool tapped = TapKey(vk);
-    // A Ctrl left down would turn the user's next keys into shortcuts.
-    bool released = SendKeyUp(KEY_CONTROL) != 0;
+    // Released whatever happened to the key in between.
+    bool released = ReleaseCtrl();
     return tapped && released;
 }
 

@@ -12,20 +12,18 @@ HANDLE runLock;
 namespace desktop {
 
 bool TakeRunLock(CodePage932Text name, unsigned waitMs) {
-    HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name);
-    if (!mutex) {
-        // The name is held by an object of another kind: runs could not be kept apart.
-        return false;
+    // Opened once and kept while it is asked for again.
+    if (!runLock) {
+        runLock = ::CreateMutexA(nullptr, FALSE, name);
+        if (!runLock) {
+            // The name is held by an object of another kind: runs could not be kept apart.
+            return false;
+        }
     }
     // WAIT_ABANDONED: the owner ended without releasing it; the mutex is ours now, and
     // whatever that run left half-done is only keys, which this run types afresh.
-    DWORD waited = ::WaitForSingleObject(mutex, waitMs);
-    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
-        ::CloseHandle(mutex);
-        return false;
-    }
-    runLock = mutex;
-    return true;
+    DWORD waited = ::WaitForSingleObject(runLock, waitMs);
+    return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
 }
 
 void ReleaseRunLock() {

@@ -9,30 +9,33 @@ static_assert(SHOW_NORMAL == SW_SHOWNORMAL, "show state");
 
 namespace desktop {
 
-WindowHandle FindTargetWindow(CodePage932Text title) {
+WindowHandle FindTargetWindow(CodePage932Text title, WindowHandle after) {
     // No class name: any top-level window with that whole title, letter case aside.
-    return ::FindWindowA(nullptr, title);
+    return ::FindWindowExA(nullptr, static_cast<HWND>(after), nullptr, title);
+}
+
+bool IsOwnConsole(WindowHandle window) {
+    HWND console = ::GetConsoleWindow();
+    // Under Windows Terminal the console window is a hidden pseudo-window owned by the
+    // Terminal's, which carries the title.
+    return console && (window == console || window == ::GetAncestor(console, GA_ROOTOWNER));
+}
+
+bool IsWindow(WindowHandle window) {
+    return ::IsWindow(static_cast<HWND>(window));
+}
+
+bool IsWindowEnabled(WindowHandle window) {
+    return ::IsWindowEnabled(static_cast<HWND>(window));
 }
 
 bool AnswersWithin(WindowHandle window, unsigned timeoutMs) {
-    HWND hwnd = static_cast<HWND>(window);
-    DWORD start = ::GetTickCount();
     DWORD_PTR ignored;
     // WM_NULL does nothing but come back once the thread reads its messages. With
     // SMTO_ABORTIFHUNG the call returns at once for a thread that Windows (and Wine)
     // already counts as hung, 5 s without reading its messages.
-    if (::SendMessageTimeoutA(hwnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &ignored)) {
-        return true;
-    }
-    if (!::IsWindow(hwnd)) {
-        return true;  // closed meanwhile: the foreground check before the keys reports it
-    }
-    // Paced here, so that a hung thread still gets the whole time asked for.
-    DWORD waited = ::GetTickCount() - start;
-    if (waited < timeoutMs) {
-        ::Sleep(timeoutMs - waited);
-    }
-    return false;
+    return ::SendMessageTimeoutA(static_cast<HWND>(window), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, timeoutMs,
+                                 &ignored) != 0;
 }
 
 void LaunchTarget(CodePage932Text exePath, CodePage932Text workDir) {

@@ -10,35 +10,113 @@ int FailAfterMessage(CodePage932Text message, int exitStatus) {
     return exitStatus;
 }
 
-WindowHandle LaunchAndWaitForWindow() {
-    desktop::WriteMessage(MSG_LAUNCHING);
-    desktop::LaunchTarget(TARGET_EXE_PATH, TARGET_WORK_DIR);
-    for (int attempt = 0; attempt < POLL_LIMIT; attempt++) {
+unsigned MsUntil(std::uint64_t deadlineMs) {
+    std::uint64_t now = desktop::NowMs();
+    return deadlineMs > now ? static_cast<unsigned>(deadlineMs - now) : 0;
+}
+
+// Every wait the user watches has this shape: a dot at the start of each second, at
+// most `seconds` of them, until `ready(endOfSecond)` says yes. The seconds end at
+// deadlines set from one reading of a fine clock, so the wait lasts as long as it says
+// however coarse the tick count and however long each question takes.
+template <typename Ready>
+bool DotEachSecondUntil(unsigned seconds, Ready ready) {
+    std::uint64_t start = desktop::NowMs();
+    for (unsigned second = 1; second <= seconds; second++) {
         desktop::WriteMessage(MSG_PROGRESS_DOT);
-        desktop::Sleep(POLL_INTERVAL_MS);
-        WindowHandle window = desktop::FindTargetWindow(TARGET_WINDOW_TITLE);
-        if (window) {
+        std::uint64_t endOfSecond = start + 1000ull * second;
+        if (ready(endOfSecond)) {
+            return true;
+        }
+        desktop::SleepUntil(endOfSecond);
+    }
+    return false;
+}
+
+// The same, announced by `message` and ending its line of dots either way.
+template <typename Ready>
+bool WaitTellingTheUser(CodePage932Text message, unsigned seconds, Ready ready) {
+    desktop::WriteMessage(message);
+    bool readyInTime = DotEachSecondUntil(seconds, ready);
+    desktop::WriteMessage(MSG_LINE_END);
+    return readyInTime;
+}
+
+// A condition checked every `pollMs` until `limitMs` have passed; the last check falls
+// on the limit.
+template <typename Done>
+bool PollUntil(unsigned limitMs, unsigned pollMs, Done done) {
+    std::uint64_t deadline = desktop::NowMs() + limitMs;
+    while (!done()) {
+        unsigned left = MsUntil(deadline);
+        if (left == 0) {
+            return false;
+        }
+        desktop::Sleep(left < pollMs ? left : pollMs);
+    }
+    return true;
+}
+
+// TALMERINE's window: the first with its title that is not this program's own console
+// (started from a shortcut named like it, or retitled with `title`), nor the window
+// that owns that console.
+WindowHandle FindTalmerine() {
+    WindowHandle window = nullptr;
+    for (int looked = 0; looked < 3; looked++) {
+        window = desktop::FindTargetWindow(TARGET_WINDOW_TITLE, window);
+        if (!window || !desktop::IsOwnConsole(window)) {
             return window;
         }
     }
     return nullptr;
 }
 
+WindowHandle LaunchAndWaitForWindow() {
+    desktop::WriteMessage(MSG_LAUNCHING);
+    desktop::LaunchTarget(TARGET_EXE_PATH, TARGET_WORK_DIR);
+    WindowHandle window = nullptr;
+    DotEachSecondUntil(POLL_LIMIT, [&](std::uint64_t endOfSecond) {
+        desktop::SleepUntil(endOfSecond);
+        window = FindTalmerine();
+        return window != nullptr;
+    });
+    return window;
+}
+
+// An application can replace its main window (a splash that becomes it, a framework
+// that recreates its handle): a handle that is no longer a window is looked up again
+// by the title before anything is done to it.
+bool StillThere(WindowHandle& window) {
+    if (!desktop::IsWindow(window)) {
+        window = FindTalmerine();
+    }
+    return window != nullptr;
+}
+
 // A window whose thread does not read its messages (busy loading, or frozen) would hold
 // the program inside any call that waits for it: it is asked first, and given a bounded
-// time to answer, a dot a second, before anything is done to it.
+// time to answer, a dot a second, before anything is done to it. A window that closes
+// meanwhile ends the wait; the caller looks for it again.
 bool WaitUntilAnswering(WindowHandle window) {
     if (desktop::AnswersWithin(window, RESPONSE_CHECK_MS)) {
         return true;
     }
-    desktop::WriteMessage(MSG_WAITING_FOR_ANSWER);
-    bool answered = false;
-    for (unsigned waited = 0; !answered && waited < RESPONSE_WAIT_MS; waited += RESPONSE_CHECK_MS) {
-        desktop::WriteMessage(MSG_PROGRESS_DOT);
-        answered = desktop::AnswersWithin(window, RESPONSE_CHECK_MS);
+    return WaitTellingTheUser(MSG_WAITING_FOR_ANSWER, RESPONSE_WAIT_SECONDS, [&](std::uint64_t endOfSecond) {
+        return desktop::AnswersWithin(window, MsUntil(endOfSecond)) || !desktop::IsWindow(window);
+    });
+}
+
+// A modal dialog of TALMERINE's own disables its window and stays in front of it: keys
+// would reach the dialog, or a window that waits for it. The user can answer it.
+bool WaitUntilNoDialog(WindowHandle window) {
+    auto noDialog = [&] { return desktop::IsWindowEnabled(window) || !desktop::IsWindow(window); };
+    if (noDialog()) {
+        return true;
     }
-    desktop::WriteMessage(MSG_LINE_END);
-    return answered;
+    return WaitTellingTheUser(MSG_WAITING_FOR_DIALOG, DIALOG_WAIT_SECONDS, [&](std::uint64_t endOfSecond) {
+        desktop::SleepUntil(endOfSecond);
+        return noDialog();
+    });
 }
 
 // Keys go to whichever window has the focus, so none is sent unless TALMERINE is in
@@ -51,20 +129,25 @@ bool IsInFront(WindowHandle window) {
 // A held modifier would turn Delete into Shift+Delete (Cut) or the keys into menu
 // accelerators. The series waits a little for the user to let go.
 bool ModifiersReleased() {
-    for (unsigned waited = 0; desktop::IsModifierKeyHeld(); waited += MODIFIER_POLL_MS) {
-        if (waited >= MODIFIER_RELEASE_WAIT_MS) {
-            return false;
-        }
-        desktop::Sleep(MODIFIER_POLL_MS);
-    }
-    return true;
+    return PollUntil(MODIFIER_RELEASE_WAIT_MS, MODIFIER_POLL_MS, [] { return !desktop::IsModifierKeyHeld(); });
 }
 
-// Checked right before keys go out, in this order: the wait for a held modifier comes
-// first, so the foreground check stays right before the first key.
+// Checked right before each burst of keys, in this order: the wait for a held modifier
+// comes first, so the checks of the window stay right before the keys. Keys queued for
+// a window whose thread is not reading its messages (it is closing, or busy with what
+// its activation started) are lost with it, while SendInput counts them as sent.
 CodePage932Text WhyKeysCannotGo(WindowHandle window) {
     if (!ModifiersReleased()) {
         return MSG_KEYS_HELD;
+    }
+    if (!desktop::IsWindow(window)) {
+        return MSG_NOT_FOREGROUND;
+    }
+    if (!desktop::IsWindowEnabled(window)) {
+        return MSG_DIALOG_OPEN;
+    }
+    if (!desktop::AnswersWithin(window, ANSWER_BEFORE_KEYS_MS)) {
+        return desktop::IsWindow(window) ? MSG_NOT_ANSWERING : MSG_NOT_FOREGROUND;
     }
     if (!IsInFront(window)) {
         return MSG_NOT_FOREGROUND;
@@ -80,7 +163,7 @@ struct Outcome {
 // From the first lookup to the last key event or the decision to send none; the final
 // message is written by the caller, once the desktop is free for another run.
 Outcome RunSeries() {
-    WindowHandle window = desktop::FindTargetWindow(TARGET_WINDOW_TITLE);
+    WindowHandle window = FindTalmerine();
     if (!window) {
         window = LaunchAndWaitForWindow();
         if (!window) {
@@ -88,22 +171,56 @@ Outcome RunSeries() {
         }
         desktop::WriteMessage(MSG_LINE_END);
         desktop::Sleep(SETTLE_AFTER_LAUNCH_MS);
+        // The window found may have been a splash, or recreated meanwhile.
+        window = FindTalmerine();
+        if (!window) {
+            return {MSG_NOT_FOREGROUND, EXIT_NOT_DELIVERED};
+        }
     }
 
+    // Nothing is done to the window (no show, no clipboard, no key) until it answers,
+    // has no dialog open and runs no higher than this program.
+    if (!StillThere(window)) {
+        return {MSG_NOT_FOREGROUND, EXIT_NOT_DELIVERED};
+    }
     if (!WaitUntilAnswering(window)) {
         return {MSG_NOT_ANSWERING, EXIT_NOT_DELIVERED};
     }
+    if (!StillThere(window)) {
+        return {MSG_NOT_FOREGROUND, EXIT_NOT_DELIVERED};
+    }
+    if (!WaitUntilNoDialog(window)) {
+        return {MSG_DIALOG_OPEN, EXIT_NOT_DELIVERED};
+    }
+    if (!StillThere(window)) {
+        return {MSG_NOT_FOREGROUND, EXIT_NOT_DELIVERED};
+    }
+    if (desktop::CompareIntegrity(window) != desktop::Integrity::NotAbove) {
+        return {MSG_TARGET_ELEVATED, EXIT_NOT_DELIVERED};
+    }
+
     desktop::ShowWindow(window, SHOW_NORMAL);
     desktop::SetForegroundWindow(window);
+    // The user's clipboard is only replaced once TALMERINE is in front.
+    if (!PollUntil(FOREGROUND_WAIT_MS, FOREGROUND_POLL_MS, [&] { return IsInFront(window); })) {
+        return {MSG_NOT_FOREGROUND, EXIT_NOT_DELIVERED};
+    }
 
     // A paste of whatever the clipboard held before would put the wrong text in.
     if (desktop::SetClipboardText(PASTE_TEXT, PASTE_TEXT_LOCALE) != 0) {
         return {MSG_CLIPBOARD_FAILED, EXIT_NOT_DELIVERED};
     }
+    unsigned clipboardOurs = desktop::ClipboardSequenceNumber();
     desktop::Sleep(SETTLE_AFTER_CLIPBOARD_MS);
 
     if (CodePage932Text why = WhyKeysCannotGo(window)) {
         return {why, EXIT_NOT_DELIVERED};
+    }
+    // A clipboard tool or a remote desktop's sync may have written meanwhile: Ctrl+V
+    // would paste its text, and even Ctrl+/ and Delete would clear TALMERINE's for
+    // nothing.
+    if (desktop::ClipboardSequenceNumber() != clipboardOurs) {
+        return {MSG_CLIPBOARD_CHANGED, EXIT_NOT_DELIVERED};
     }
     if (!desktop::TapCtrlChord(KEY_OEM_2) || !desktop::TapKey(KEY_DELETE) ||
         !desktop::TapCtrlChord(KEY_V)) {
@@ -118,6 +235,18 @@ Outcome RunSeries() {
         return {MSG_KEYS_FAILED, EXIT_NOT_DELIVERED};
     }
     return {nullptr, EXIT_KEYS_SENT};
+}
+
+// Two copies started together would both launch TALMERINE and interleave their keys:
+// one runs its whole series at a time, the other then finds the window. A wait longer
+// than a moment is announced, so that the user does not take it for a hang.
+bool TakeRunLock() {
+    if (desktop::TakeRunLock(RUN_LOCK_NAME, RUN_LOCK_QUIET_WAIT_MS)) {
+        return true;
+    }
+    return WaitTellingTheUser(MSG_WAITING_FOR_OTHER_RUN, RUN_LOCK_WAIT_SECONDS, [](std::uint64_t endOfSecond) {
+        return desktop::TakeRunLock(RUN_LOCK_NAME, MsUntil(endOfSecond));
+    });
 }
 
 // A number in decimal, as ASCII digits.
@@ -145,9 +274,7 @@ int RunAutomation() {
         return FailAfterMessage(MSG_WRONG_CODE_PAGE_AFTER, EXIT_NOT_DELIVERED);
     }
 
-    // Two copies started together would both launch TALMERINE and interleave their
-    // keys: one runs its whole series at a time, the other then finds the window.
-    if (!desktop::TakeRunLock(RUN_LOCK_NAME, RUN_LOCK_WAIT_MS)) {
+    if (!TakeRunLock()) {
         return FailAfterMessage(MSG_ALREADY_RUNNING, EXIT_NOT_DELIVERED);
     }
     Outcome outcome = RunSeries();

@@ -75,6 +75,26 @@ static_assert(sizeof MSG_WAITING_FOR_ANSWER - 1 == 25, "MSG_WAITING_FOR_ANSWER i
 inline constexpr char MSG_NOT_ANSWERING[] = "Error: \x83\x7E\x83\x88\x82\xAA\x89\x9E\x93\x9A\x82\xB5\x82\xC8\x82\xA2\n";
 static_assert(sizeof MSG_NOT_ANSWERING - 1 == 24, "MSG_NOT_ANSWERING is 24 bytes in code page 932");
 
+// "別の miyo-intro の終了を待っています\n"
+inline constexpr char MSG_WAITING_FOR_OTHER_RUN[] = "\x95\xCA\x82\xCC miyo-intro \x82\xCC\x8F\x49\x97\xB9\x82\xF0\x91\xD2\x82\xC1\x82\xC4\x82\xA2\x82\xDC\x82\xB7\n";
+static_assert(sizeof MSG_WAITING_FOR_OTHER_RUN - 1 == 37, "MSG_WAITING_FOR_OTHER_RUN is 37 bytes in code page 932");
+
+// "ミヨのダイアログが閉じるのを待っています\n"
+inline constexpr char MSG_WAITING_FOR_DIALOG[] = "\x83\x7E\x83\x88\x82\xCC\x83\x5F\x83\x43\x83\x41\x83\x8D\x83\x4F\x82\xAA\x95\xC2\x82\xB6\x82\xE9\x82\xCC\x82\xF0\x91\xD2\x82\xC1\x82\xC4\x82\xA2\x82\xDC\x82\xB7\n";
+static_assert(sizeof MSG_WAITING_FOR_DIALOG - 1 == 41, "MSG_WAITING_FOR_DIALOG is 41 bytes in code page 932");
+
+// "Error: ミヨのダイアログが開いたまま\n"
+inline constexpr char MSG_DIALOG_OPEN[] = "Error: \x83\x7E\x83\x88\x82\xCC\x83\x5F\x83\x43\x83\x41\x83\x8D\x83\x4F\x82\xAA\x8A\x4A\x82\xA2\x82\xBD\x82\xDC\x82\xDC\n";
+static_assert(sizeof MSG_DIALOG_OPEN - 1 == 36, "MSG_DIALOG_OPEN is 36 bytes in code page 932");
+
+// "Error: ミヨが管理者として実行されている\n"
+inline constexpr char MSG_TARGET_ELEVATED[] = "Error: \x83\x7E\x83\x88\x82\xAA\x8A\xC7\x97\x9D\x8E\xD2\x82\xC6\x82\xB5\x82\xC4\x8E\xC0\x8D\x73\x82\xB3\x82\xEA\x82\xC4\x82\xA2\x82\xE9\n";
+static_assert(sizeof MSG_TARGET_ELEVATED - 1 == 40, "MSG_TARGET_ELEVATED is 40 bytes in code page 932");
+
+// "Error: 他のプログラムがクリップボードを変えた\n"
+inline constexpr char MSG_CLIPBOARD_CHANGED[] = "Error: \x91\xBC\x82\xCC\x83\x76\x83\x8D\x83\x4F\x83\x89\x83\x80\x82\xAA\x83\x4E\x83\x8A\x83\x62\x83\x76\x83\x7B\x81\x5B\x83\x68\x82\xF0\x95\xCF\x82\xA6\x82\xBD\n";
+static_assert(sizeof MSG_CLIPBOARD_CHANGED - 1 == 46, "MSG_CLIPBOARD_CHANGED is 46 bytes in code page 932");
+
 // Where the ANSI code page is not 932 every text above means other characters, so this
 // one is plain ASCII, readable on a console of any code page. The code page found goes
 // between its two halves, in decimal.
@@ -98,22 +118,39 @@ inline constexpr unsigned SETTLE_AFTER_CLIPBOARD_MS = 500;
 inline constexpr unsigned PAUSE_BEFORE_ACTION_KEY_MS = 200;  // lets the paste land before F5
 inline constexpr unsigned MODIFIER_RELEASE_WAIT_MS = 2000;   // for the user to let go of Shift, Ctrl, ...
 inline constexpr unsigned MODIFIER_POLL_MS = 50;
+// A refused release of Ctrl is tried again this often, for this long.
+inline constexpr unsigned CTRL_RELEASE_RETRY_MS = 50;
+inline constexpr unsigned CTRL_RELEASE_RETRY_LIMIT_MS = 500;
 // Before the window is shown, its thread must answer a message within this long...
 inline constexpr unsigned RESPONSE_CHECK_MS = 1000;
-// ...or, once the user has been told, within this long in all, asked once a second.
-inline constexpr unsigned RESPONSE_WAIT_MS = 30000;
-// Longer than the longest road of a run (a minute of lookups, the settle, half a minute
-// for the window to answer, the clipboard's retries, two waits for held modifiers and
-// the keys: about 100 s), so a copy waits out another that is starting TALMERINE.
-inline constexpr unsigned RUN_LOCK_WAIT_MS = 120000;
+// ...or, once the user has been told, within this many seconds, asked once a second.
+inline constexpr unsigned RESPONSE_WAIT_SECONDS = 30;
+// A modal dialog of TALMERINE's own: the user can answer it meanwhile.
+inline constexpr unsigned DIALOG_WAIT_SECONDS = 30;
+// Right before each burst of keys the window's thread must be reading its messages: a
+// round trip within this long (at once, when it is).
+inline constexpr unsigned ANSWER_BEFORE_KEYS_MS = 500;
+// Activation is partly asynchronous and can be refused: the window must be in front
+// within this long, checked this often, before the clipboard is touched.
+inline constexpr unsigned FOREGROUND_WAIT_MS = 1000;
+inline constexpr unsigned FOREGROUND_POLL_MS = 50;
+// Another run holding the desktop: waited for quietly this long, then, once the user
+// has been told, up to this many seconds, a dot a second. Longer than the longest road
+// of a run (a minute of lookups, the settle, half a minute each for the window to
+// answer and for its dialog, the activation, the clipboard's retries, two waits for
+// held modifiers and two round trips: about 131 s), so a copy waits out another that
+// is starting TALMERINE.
+inline constexpr unsigned RUN_LOCK_QUIET_WAIT_MS = 1000;
+inline constexpr unsigned RUN_LOCK_WAIT_SECONDS = 180;
 
 // Exit statuses.
 inline constexpr int EXIT_KEYS_SENT = 0;
 inline constexpr int EXIT_WINDOW_NOT_FOUND = 1;
 // The keys were not sent, or not all of them, because they could not have reached
-// TALMERINE safely: it is not in front, the clipboard kept other text, input is blocked,
-// the user holds a modifier key down, TALMERINE does not answer, another run kept the
-// desktop for too long, or this Windows does not use code page 932 for ANSI text.
+// TALMERINE safely: it is not in front, the clipboard kept or took other text, input is
+// blocked, the user holds a modifier key down, TALMERINE does not answer, has a dialog
+// open or runs elevated, another run kept the desktop for too long, or this Windows
+// does not use code page 932 for ANSI text.
 inline constexpr int EXIT_NOT_DELIVERED = 2;
 
 // Runs the whole sequence once and returns the exit status.

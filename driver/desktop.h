@@ -23,12 +23,25 @@ inline constexpr VirtualKeyCode KEY_OEM_2 = 0xBF;     // VK_OEM_2, "/?" on US la
 
 namespace desktop {
 
-// The window whose whole title is `title` (letter case aside), or nullptr.
-WindowHandle FindTargetWindow(CodePage932Text title);
-// True once the window's thread has answered a message. False after `timeoutMs`, also
-// when the system gives up on a hung thread sooner, so that callers can pace on it. A
-// window that no longer exists has nothing to wait for: true.
+// The next top-level window after `after` (nullptr: the first) in the order of windows,
+// front to back, whose whole title is `title` (letter case aside), or nullptr.
+WindowHandle FindTargetWindow(CodePage932Text title, WindowHandle after);
+// True for this program's own console window and the window that owns it (Windows
+// Terminal's): a console started from a shortcut carries the shortcut's name as title.
+bool IsOwnConsole(WindowHandle window);
+bool IsWindow(WindowHandle window);
+// False while the window is disabled: a modal dialog of its own is open.
+bool IsWindowEnabled(WindowHandle window);
+// True once the window's thread has answered a message within `timeoutMs`. False after
+// it, at once for a thread the system already counts as hung, and for a window that no
+// longer exists. It does not pace: callers wait out their own seconds.
 bool AnswersWithin(WindowHandle window, unsigned timeoutMs);
+
+// How the integrity level of the process that owns the window compares with this
+// program's. Windows drops injected input to a window above it (UIPI), and SendInput
+// still counts the events as sent.
+enum class Integrity { NotAbove, Above, Unknown };
+Integrity CompareIntegrity(WindowHandle window);
 // Opens `exePath` through the shell and returns without waiting for it. When the
 // shell refuses, MSG_LAUNCH_FAILED has been written.
 void LaunchTarget(CodePage932Text exePath, CodePage932Text workDir);
@@ -42,6 +55,8 @@ WindowHandle GetForegroundWindow();
 // that readers of Unicode text convert it with that locale's code page; -1 when it
 // holds no text of ours (its old content, or nothing).
 int SetClipboardText(CodePage932Text text, unsigned locale);
+// Counts every change of the clipboard's content, by any program.
+unsigned ClipboardSequenceNumber();
 
 // One synthetic key event each; the count of events the system took (1, or 0 when
 // input is blocked).
@@ -51,7 +66,8 @@ unsigned SendKeyUp(VirtualKeyCode vk);
 // its release.
 bool TapKey(VirtualKeyCode vk);
 // Ctrl held around a tap of `vk`; true when all four events went in. Once Ctrl is
-// down it is released whatever happened to the key in between.
+// down it is released whatever happened to the key in between, a refused release tried
+// again for up to CTRL_RELEASE_RETRY_LIMIT_MS.
 bool TapCtrlChord(VirtualKeyCode vk);
 
 // True while Shift, Ctrl, Alt or either Windows key is physically held (or held by
@@ -60,17 +76,23 @@ bool IsModifierKeyHeld();
 
 // Takes the named mutex that serialises runs on this desktop session, waiting up to
 // `waitMs` for its owner; a mutex left by an owner that died counts as taken. False
-// when it could not be had.
+// when it could not be had within that time; it can be asked again.
 bool TakeRunLock(CodePage932Text name, unsigned waitMs);
 void ReleaseRunLock();
 
 void Sleep(unsigned milliseconds);
+// A monotonic clock in milliseconds, read finely (not in the 10-16 ms steps of the tick
+// count), and a sleep until it reads at least `deadlineMs`.
+std::uint64_t NowMs();
+void SleepUntil(std::uint64_t deadlineMs);
 
 // The code page in which the ANSI (A) functions read and write text.
 unsigned AnsiCodePage();
 
 // Standard output, as bytes (never a format), and one character of standard input.
 void WriteMessage(CodePage932Text text);
+// Keys pressed before the question was asked (an Enter while the dots ran) do not
+// answer it.
 void ReadOneCharacter();
 
 }  // namespace desktop

@@ -9,7 +9,7 @@ import struct
 import subprocess
 import sys
 
-ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "msvcrt.dll"}
+ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "advapi32.dll", "msvcrt.dll"}
 
 
 RT_VERSION, RT_MANIFEST = 16, 24
@@ -110,7 +110,7 @@ def main():
         (f"Magic {magic}", any(l.startswith("Magic") and magic in l for l in headers.splitlines())),
         ("console subsystem (Windows CUI)", "(Windows CUI)" in headers),
         (f"imports only {sorted(ALLOWED_DLLS)}, got {sorted(dlls)}", bool(dlls) and dlls <= ALLOWED_DLLS),
-        ("imports KERNEL32, USER32 and SHELL32", {"kernel32.dll", "user32.dll", "shell32.dll"} <= dlls),
+        ("imports KERNEL32, USER32, SHELL32 and ADVAPI32", {"kernel32.dll", "user32.dll", "shell32.dll", "advapi32.dll"} <= dlls),
         ("stripped: no symbol table", "no symbols" in symbols),
     ]
     failed = 0

@@ -20,10 +20,13 @@ std::string Dots(int count) {
 
 const std::string TITLE = TARGET_WINDOW_TITLE;
 const std::string CODE_PAGE = "code page? 932";
-const std::string TAKE_LOCK = std::string("take lock ") + RUN_LOCK_NAME + " 120000 -> taken";
+const std::string TAKE_LOCK = std::string("take lock ") + RUN_LOCK_NAME + " 1000 -> taken";
+const std::string FOUND = "find " + TITLE + " -> window";
+const std::string NOT_CONSOLE = "own console? window no";
+const std::string IS_WINDOW = "is window? window yes";
 
 // The calls of a launch followed by `attempts` polls, the last of which finds the
-// window when `found`.
+// window when `found`, each at the end of its second.
 Calls LaunchCalls(int attempts, bool found, bool refused = false) {
     Calls calls = {CODE_PAGE, TAKE_LOCK, "find " + TITLE + " -> none", std::string("write ") + MSG_LAUNCHING,
                    std::string("launch ") + TARGET_EXE_PATH + " in " + TARGET_WORK_DIR};
@@ -32,31 +35,26 @@ Calls LaunchCalls(int attempts, bool found, bool refused = false) {
     }
     for (int attempt = 1; attempt <= attempts; attempt++) {
         calls.push_back("write .");
-        calls.push_back("sleep 1000");
+        calls.push_back("sleep until " + std::to_string(attempt * 1000));
         bool last = attempt == attempts;
         calls.push_back("find " + TITLE + (found && last ? " -> window" : " -> none"));
     }
     if (found) {
-        calls.push_back("write \n");
-        calls.push_back("sleep 3000");
+        calls.insert(calls.end(), {NOT_CONSOLE, "write \n", "sleep 3000", FOUND, NOT_CONSOLE});
     }
     return calls;
 }
 
 const std::string ANSWERS = "answers within 1000? window yes";
+// Asked, no dialog, not elevated, shown, in front at the first look, filled.
 const Calls ACTIVATE_AND_FILL = {
-    ANSWERS, "show window 1", "foreground window", std::string("clipboard ") + PASTE_TEXT + " locale 0x411",
-    "sleep 500"};
+    IS_WINDOW, ANSWERS, IS_WINDOW, "enabled? window yes", IS_WINDOW, "integrity of window? not above",
+    "show window 1", "foreground window", "in front? window",
+    std::string("clipboard ") + PASTE_TEXT + " locale 0x411", "clipboard number? 101", "sleep 500"};
 
-const Calls KEYS_AND_DONE = {
-    "modifier held? no", "in front? window",
-    "down 0x11", "down 0xBF", "up 0xBF", "up 0x11",
-    "down 0x2E", "up 0x2E",
-    "down 0x11", "down 0x56", "up 0x56", "up 0x11",
-    "sleep 200",
-    "modifier held? no", "in front? window",
-    "down 0x74", "up 0x74",
-    "release lock", std::string("write ") + MSG_DONE};
+// What is checked right before each burst of keys.
+const Calls READY = {"modifier held? no", IS_WINDOW, "enabled? window yes", "answers within 500? window yes",
+                     "in front? window"};
 
 Calls Join(std::vector<Calls> parts) {
     Calls all;
@@ -66,11 +64,21 @@ Calls Join(std::vector<Calls> parts) {
     return all;
 }
 
+const Calls KEYS_AND_DONE = Join({READY, {"clipboard number? 101",
+    "down 0x11", "down 0xBF", "up 0xBF", "up 0x11",
+    "down 0x2E", "up 0x2E",
+    "down 0x11", "down 0x56", "up 0x56", "up 0x11",
+    "sleep 200"}, READY, {
+    "down 0x74", "up 0x74",
+    "release lock", std::string("write ") + MSG_DONE}});
+
+const Calls PRESENT_AT_START = {CODE_PAGE, TAKE_LOCK, FOUND, NOT_CONSOLE};
+
 TEST(Sequence, WindowPresentAtStartGoesStraightToTheKeys) {
     SimReset({});
     EXPECT_EQ(RunAutomation(), 0);
     EXPECT_EQ(Sim().calls,
-              Join({{CODE_PAGE, TAKE_LOCK, "find " + TITLE + " -> window"}, ACTIVATE_AND_FILL, KEYS_AND_DONE}));
+              Join({PRESENT_AT_START, ACTIVATE_AND_FILL, KEYS_AND_DONE}));
     EXPECT_EQ(Sim().output, "\x8F\x49\x97\xB9\n");
     EXPECT_EQ(Sim().clipboardLocale, 0x411u);
 }
@@ -91,6 +99,14 @@ TEST(Sequence, WindowNeverAppearingTouchesNothing) {
     EXPECT_EQ(RunAutomation(), 1);
     EXPECT_EQ(Sim().calls, Join({LaunchCalls(60, false),
                                  {"release lock", std::string("write ") + MSG_NOT_FOUND, "read -> character"}}));
+}
+
+int CtrlPresses(const std::vector<SimKeyEvent>& keys) {
+    return static_cast<int>(std::count_if(keys.begin(), keys.end(), [](const SimKeyEvent& k) { return k.vk == 0x11 && k.down; }));
+}
+
+int CtrlReleases(const std::vector<SimKeyEvent>& keys) {
+    return static_cast<int>(std::count_if(keys.begin(), keys.end(), [](const SimKeyEvent& k) { return k.vk == 0x11 && !k.down; }));
 }
 
 struct OutcomeCase {
@@ -163,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{"NeverAppearsInputAtEnd", Script(0, false, ""), LAUNCHING + Dots(60) + NOT_FOUND, 1, 0, 1},
         OutcomeCase{"ForegroundRefused", Refusing([](SimScript& s) { s.foregroundRefused = true; }),
                     "Error: \x83\x7E\x83\x88\x82\xF0\x91\x4F\x96\xCA\x82\xC9\x8F\x6F\x82\xB9\x82\xC8\x82\xA2\n", 2, 0, 1},
-        OutcomeCase{"FrontLostBeforeF5", Refusing([](SimScript& s) { s.foregroundLostAtCheck = 2; }),
+        OutcomeCase{"FrontLostBeforeF5", Refusing([](SimScript& s) { s.frontLostAtMs = 600; }),
                     "Error: \x83\x7E\x83\x88\x82\xF0\x91\x4F\x96\xCA\x82\xC9\x8F\x6F\x82\xB9\x82\xC8\x82\xA2\n", 2, 10, 1},
         OutcomeCase{"ClipboardKeptOldText", Refusing([](SimScript& s) { s.clipboardResult = -1; }),
                     "Error: \x83\x4E\x83\x8A\x83\x62\x83\x76\x83\x7B\x81\x5B\x83\x68\x82\xC9\x8F\x91\x82\xAB\x8D\x9E\x82\xDF\x82\xC8\x82\xA2\n", 2, 0, 1},
@@ -193,10 +209,11 @@ TEST_P(RefusedKey, StopsTheSeriesAndNeverLeavesCtrlDown) {
     script.input = "y";
     SimReset(script);
     EXPECT_EQ(RunAutomation(), 2);
-    Calls expected = Join({{CODE_PAGE, TAKE_LOCK, "find " + TITLE + " -> window"}, ACTIVATE_AND_FILL,
-                           {"modifier held? no", "in front? window"}, c.keyCallsAfterFront,
+    Calls expected = Join({PRESENT_AT_START, ACTIVATE_AND_FILL, READY, {"clipboard number? 101"},
+                           c.keyCallsAfterFront,
                            {"release lock", std::string("write ") + MSG_KEYS_FAILED, "read -> character"}});
     EXPECT_EQ(Sim().calls, expected);
+    EXPECT_EQ(CtrlPresses(Sim().keys), CtrlReleases(Sim().keys)) << "Ctrl left down";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -205,17 +222,67 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedKeyCase{"CtrlPress", 1, {"down 0x11 refused"}},
         RefusedKeyCase{"SlashPress", 2, {"down 0x11", "down 0xBF refused", "up 0x11"}},
         RefusedKeyCase{"SlashRelease", 3, {"down 0x11", "down 0xBF", "up 0xBF refused", "up 0x11"}},
-        RefusedKeyCase{"CtrlRelease", 4, {"down 0x11", "down 0xBF", "up 0xBF", "up 0x11 refused"}},
         RefusedKeyCase{"DeletePress", 5,
                        {"down 0x11", "down 0xBF", "up 0xBF", "up 0x11", "down 0x2E refused"}},
         RefusedKeyCase{"PastePress", 8,
                        {"down 0x11", "down 0xBF", "up 0xBF", "up 0x11", "down 0x2E", "up 0x2E",
                         "down 0x11", "down 0x56 refused", "up 0x11"}},
         RefusedKeyCase{"F5Press", 11,
-                       {"down 0x11", "down 0xBF", "up 0xBF", "up 0x11", "down 0x2E", "up 0x2E",
-                        "down 0x11", "down 0x56", "up 0x56", "up 0x11", "sleep 200",
-                        "modifier held? no", "in front? window", "down 0x74 refused"}}),
+                       Join({{"down 0x11", "down 0xBF", "up 0xBF", "up 0x11", "down 0x2E", "up 0x2E",
+                              "down 0x11", "down 0x56", "up 0x56", "up 0x11", "sleep 200"},
+                             READY, {"down 0x74 refused"}})}),
     [](const testing::TestParamInfo<RefusedKeyCase>& info) { return std::string(info.param.name); });
+
+// Refusals that last (a secure desktop, an elevated window in front) from event N on:
+// a refused Ctrl release is tried again for 500 ms, every 50 ms, and the outcome says
+// what was left.
+struct LastingRefusalCase {
+    const char* name;
+    int refusedFrom;
+    int keyRefused;          // a single refusal instead
+    int exitStatus;
+    int keyEventsTaken;
+    int ctrlReleaseTries;    // Ctrl releases offered in all
+    bool ctrlLeftDown;
+};
+
+void PrintTo(const LastingRefusalCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class LastingRefusal : public testing::TestWithParam<LastingRefusalCase> {};
+
+TEST_P(LastingRefusal, CtrlReleaseIsTriedAgainForABoundedTime) {
+    const LastingRefusalCase& c = GetParam();
+    SimScript script;
+    script.keyEventsRefusedFrom = c.refusedFrom;
+    script.keyEventRefused = c.keyRefused;
+    script.input = "y";
+    SimReset(script);
+    EXPECT_EQ(RunAutomation(), c.exitStatus);
+    EXPECT_EQ(static_cast<int>(Sim().keys.size()), c.keyEventsTaken);
+    const Calls& calls = Sim().calls;
+    int tries = static_cast<int>(std::count_if(calls.begin(), calls.end(), [](const std::string& call) {
+        return call.rfind("up 0x11", 0) == 0;
+    }));
+    EXPECT_EQ(tries, c.ctrlReleaseTries);
+    EXPECT_EQ(CtrlPresses(Sim().keys) != CtrlReleases(Sim().keys), c.ctrlLeftDown);
+    EXPECT_EQ(Sim().output, c.exitStatus == 0 ? std::string(MSG_DONE) : std::string(MSG_KEYS_FAILED));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FromEventOn, LastingRefusal,
+    testing::Values(
+        // Refused once: the second try takes, and the series goes on.
+        LastingRefusalCase{"NoRefusal", 0, 0, 0, 12, 2, false},
+        LastingRefusalCase{"CtrlReleaseRefusedOnce", 0, 4, 0, 12, 3, false},
+        LastingRefusalCase{"PasteCtrlReleaseRefusedOnce", 0, 10, 0, 12, 3, false},
+        // Refused for good: 11 tries over 500 ms, and Ctrl stays down.
+        LastingRefusalCase{"FromSlashPress", 2, 0, 2, 1, 11, true},
+        LastingRefusalCase{"FromFirstCtrlRelease", 4, 0, 2, 3, 11, true},
+        LastingRefusalCase{"FromPastePress", 8, 0, 2, 7, 1 + 11, true},
+        LastingRefusalCase{"FromF5", 11, 0, 2, 10, 2, false}),
+    [](const testing::TestParamInfo<LastingRefusalCase>& info) { return std::string(info.param.name); });
 
 // Virtual time of the clipboard and every key event, by when the window appears.
 struct TimingCase {
@@ -325,14 +392,16 @@ INSTANTIATE_TEST_SUITE_P(
         ModifierCase{"HeldAtF5PastWait", 600, 60000, 2, 10, 500, 2700, 42}),
     [](const testing::TestParamInfo<ModifierCase>& info) { return std::string(info.param.name); });
 
-// Another run holding the desktop: this one waits for it, then runs its whole series.
+// Another run holding the desktop: this one waits for it quietly for a second, then
+// says so, a dot a second, up to 180 s; then runs its whole series.
 struct LockCase {
     const char* name;
     unsigned heldByOtherMs;
     bool abandoned;
-    std::string takeCall;
+    std::string lastTake;    // the outcome of the last question
+    std::string output;
     int exitStatus;
-    unsigned firstKeyAtMs;
+    unsigned firstKeyAtMs;   // or, when it gave up, the clock then
 };
 
 void PrintTo(const LockCase& c, std::ostream* os) {
@@ -349,32 +418,43 @@ TEST_P(RunLock, OneRunAtATime) {
     script.input = "x";
     SimReset(script);
     EXPECT_EQ(RunAutomation(), c.exitStatus);
-    EXPECT_EQ(Sim().calls[1], c.takeCall);
+    EXPECT_EQ(Sim().output, c.output);
     EXPECT_FALSE(Sim().lockHeld);
+    const Calls& calls = Sim().calls;
+    auto lastTake = std::find_if(calls.rbegin(), calls.rend(),
+                                 [](const std::string& call) { return call.rfind("take lock ", 0) == 0; });
+    ASSERT_NE(lastTake, calls.rend());
+    EXPECT_EQ(lastTake->substr(lastTake->find(" -> ")), " -> " + c.lastTake);
+    // The questions are all that happens until the lock is had: no lookup, no window.
+    auto firstLookup = std::find(calls.begin(), calls.end(), FOUND);
+    EXPECT_GT(firstLookup - calls.begin(), calls.rend() - lastTake - 1);
     if (c.exitStatus == 0) {
-        EXPECT_EQ(Sim().calls,
-                  Join({{CODE_PAGE, c.takeCall, "find " + TITLE + " -> window"}, ACTIVATE_AND_FILL, KEYS_AND_DONE}));
+        EXPECT_EQ(Join({{FOUND, NOT_CONSOLE}, ACTIVATE_AND_FILL, KEYS_AND_DONE}),
+                  Calls(firstLookup, calls.end()));
         ASSERT_EQ(Sim().keys.size(), 12u);
         EXPECT_EQ(Sim().keys.front().atMs, c.firstKeyAtMs);
         return;
     }
     // Touches nothing: no lookup, no clipboard, no key, and no lock to release.
-    EXPECT_EQ(Sim().calls,
-              (Calls{CODE_PAGE, c.takeCall, std::string("write ") + MSG_ALREADY_RUNNING, "read -> character"}));
-    EXPECT_EQ(Sim().output, MSG_ALREADY_RUNNING);
-    EXPECT_EQ(Sim().clockMs, 120000u);
+    EXPECT_EQ(firstLookup, calls.end());
+    EXPECT_EQ(Sim().findCalls, 0);
+    EXPECT_EQ(calls.back(), "read -> character");
+    EXPECT_EQ(Sim().clockMs, c.firstKeyAtMs);
 }
 
-const std::string LOCK = std::string("take lock ") + RUN_LOCK_NAME + " 120000";
+const std::string WAITING_FOR_OTHER = MSG_WAITING_FOR_OTHER_RUN;
 
 INSTANTIATE_TEST_SUITE_P(
     ByOtherRun, RunLock,
     testing::Values(
-        LockCase{"Free", 0, false, LOCK + " -> taken", 0, 500},
-        LockCase{"TakenThenReleased", 8000, false, LOCK + " -> taken", 0, 8500},
-        LockCase{"ReleasedAtTheLastMoment", 120000, false, LOCK + " -> taken", 0, 120500},
-        LockCase{"OwnerDied", 3000, true, LOCK + " -> abandoned, taken", 0, 3500},
-        LockCase{"TakenPastTheWait", LOCK_NEVER_FREE, false, LOCK + " -> timed out", 2, 0}),
+        LockCase{"Free", 0, false, "taken", MSG_DONE, 0, 500},
+        LockCase{"ReleasedWithinTheQuietSecond", 800, false, "taken", MSG_DONE, 0, 1300},
+        LockCase{"TakenThenReleased", 8000, false, "taken", WAITING_FOR_OTHER + Dots(7) + "\n" + MSG_DONE, 0, 8500},
+        LockCase{"ReleasedAtTheLastMoment", 181000, false, "taken",
+                 WAITING_FOR_OTHER + Dots(180) + "\n" + MSG_DONE, 0, 181500},
+        LockCase{"OwnerDied", 3000, true, "abandoned, taken", WAITING_FOR_OTHER + Dots(2) + "\n" + MSG_DONE, 0, 3500},
+        LockCase{"TakenPastTheWait", LOCK_NEVER_FREE, false, "timed out",
+                 WAITING_FOR_OTHER + Dots(180) + "\n" + MSG_ALREADY_RUNNING, 2, 181000}),
     [](const testing::TestParamInfo<LockCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
@@ -388,7 +468,7 @@ struct AnswerCase {
     unsigned answersFromMs;
     std::string output;
     int exitStatus;
-    int answerChecks;
+    int answerChecks;        // the round trips right before both bursts besides
     unsigned firstKeyAtMs;   // or, when it never answers, the clock when it gave up
 };
 
@@ -410,13 +490,17 @@ TEST_P(Answering, WaitsABoundedTimeBeforeTheWindowIsTouched) {
     if (c.exitStatus == 0) {
         ASSERT_EQ(Sim().keys.size(), 12u);
         EXPECT_EQ(Sim().keys.front().atMs, c.firstKeyAtMs);
-        // Shown only after the last question, which it answered (and the line of dots
-        // was ended, when there was one).
+        // Shown only after the last question before it, which it answered (and the line
+        // of dots was ended, when there was one).
         auto show = std::find(calls.begin(), calls.end(), "show window 1");
         ASSERT_NE(show, calls.end());
-        bool waited = c.answerChecks > 1;
-        EXPECT_EQ(*(show - 1), waited ? "write \n" : ANSWERS);
-        EXPECT_EQ(*(show - 1 - waited), ANSWERS);
+        auto lastAnswer = std::find_if(std::make_reverse_iterator(show), calls.rend(), [](const std::string& call) {
+            return call.rfind("answers within", 0) == 0;
+        });
+        ASSERT_NE(lastAnswer, calls.rend());
+        EXPECT_EQ(lastAnswer->substr(lastAnswer->size() - 4), " yes");
+        bool waited = c.answerChecks > 3;  // the two before the bursts besides
+        EXPECT_EQ(*(lastAnswer - 1), waited ? "write \n" : IS_WINDOW);
         return;
     }
     // Nothing is done to the window: no show, no foreground request, no clipboard, no key.
@@ -427,8 +511,8 @@ TEST_P(Answering, WaitsABoundedTimeBeforeTheWindowIsTouched) {
     }
     EXPECT_TRUE(Sim().keys.empty());
     EXPECT_EQ(Sim().clockMs, c.firstKeyAtMs);
-    Calls tail(calls.end() - 5, calls.end());
-    EXPECT_EQ(tail, (Calls{"answers within 1000? window no", "write \n", "release lock",
+    Calls tail(calls.end() - 6, calls.end());
+    EXPECT_EQ(tail, (Calls{"answers within 1000? window no", IS_WINDOW, "write \n", "release lock",
                            std::string("write ") + MSG_NOT_ANSWERING, "read -> character"}));
 }
 
@@ -438,26 +522,29 @@ const std::string NOT_ANSWERING = MSG_NOT_ANSWERING;
 INSTANTIATE_TEST_SUITE_P(
     ByWhenItAnswers, Answering,
     testing::Values(
-        AnswerCase{"AtOnce", 1, 0, DONE, 0, 1, 500},
-        AnswerCase{"WithinTheFirstSecond", 1, 1000, DONE, 0, 1, 1500},
-        AnswerCase{"AfterThreeSeconds", 1, 3500, WAITING + "...\n" + DONE, 0, 4, 4000},
-        AnswerCase{"InTheLastSecond", 1, 31000, WAITING + Dots(30) + "\n" + DONE, 0, 31, 31500},
+        AnswerCase{"AtOnce", 1, 0, DONE, 0, 3, 500},
+        AnswerCase{"WithinTheFirstSecond", 1, 1000, DONE, 0, 3, 1500},
+        AnswerCase{"AfterThreeSeconds", 1, 3500, WAITING + "...\n" + DONE, 0, 6, 4000},
+        AnswerCase{"InTheLastSecond", 1, 31000, WAITING + Dots(30) + "\n" + DONE, 0, 33, 31500},
         AnswerCase{"JustTooLate", 1, 31001, WAITING + Dots(30) + "\n" + NOT_ANSWERING, 2, 31, 31000},
         AnswerCase{"Never", 1, NEVER, WAITING + Dots(30) + "\n" + NOT_ANSWERING, 2, 31, 31000},
         // After a launch the window is asked once the 3000 ms settle is over.
-        AnswerCase{"AfterALaunch", 2, 6500, LAUNCHING + ".\n" + WAITING + "..\n" + DONE, 0, 3, 7000},
+        AnswerCase{"AfterALaunch", 2, 6500, LAUNCHING + ".\n" + WAITING + "..\n" + DONE, 0, 5, 7000},
         AnswerCase{"NeverAfterALaunch", 2, NEVER,
                    LAUNCHING + ".\n" + WAITING + Dots(30) + "\n" + NOT_ANSWERING, 2, 31, 35000}),
     [](const testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
 
 // The run lock must outwait the longest road another run can take: the window found in
-// the last lookup, answering in the last second, the clipboard's retries, and a
+// the last lookup, answering in the last second, its dialog closed in the last second,
+// in front at the end of the activation's wait, the clipboard's retries, and a
 // modifier held to the end of both waits.
 TEST(Sequence, RunLockOutwaitsTheLongestRoad) {
     SimScript script = Script(61, true);
     script.windowAnswersFromMs = 60000 + 3000 + 1000 + 30000;
+    script.dialogOpenUntilMs = script.windowAnswersFromMs + 30000;
+    script.foregroundAfterMs = FOREGROUND_WAIT_MS;
     script.clipboardTakesMs = 1000;
-    unsigned firstCheck = script.windowAnswersFromMs + 1000 + 500;
+    unsigned firstCheck = script.dialogOpenUntilMs + 1000 + 1000 + 500;
     script.modifierHeldFromMs = firstCheck;
     script.modifierHeldUntilMs = firstCheck + 2000;
     script.modifierHeldAgainFromMs = firstCheck + 2000 + 200;
@@ -465,8 +552,11 @@ TEST(Sequence, RunLockOutwaitsTheLongestRoad) {
     SimReset(script);
     ASSERT_EQ(RunAutomation(), 0);
     EXPECT_EQ(Sim().keys.size(), 12u);
-    EXPECT_EQ(Sim().clockMs, 99700u);
-    EXPECT_LT(Sim().clockMs + 20000, RUN_LOCK_WAIT_MS) << "the lock's wait leaves less than 20 s to spare";
+    EXPECT_EQ(Sim().output, LAUNCHING + LAUNCH_FAILED + Dots(60) + "\n" + WAITING + Dots(30) + "\n" +
+                                MSG_WAITING_FOR_DIALOG + Dots(30) + "\n" + DONE);
+    EXPECT_EQ(Sim().clockMs, 130700u);
+    unsigned lockWaitMs = RUN_LOCK_QUIET_WAIT_MS + RUN_LOCK_WAIT_SECONDS * 1000;
+    EXPECT_LT(Sim().clockMs + 20000, lockWaitMs) << "the lock's wait leaves less than 20 s to spare";
 }
 
 // Any ANSI code page but 932: one ASCII message naming it, and nothing else done.
@@ -507,5 +597,127 @@ INSTANTIATE_TEST_SUITE_P(
         CodePageCase{936, "Error: code page for non-Unicode programs is 936, not 932 (Japanese)\n"},
         CodePageCase{0, "Error: code page for non-Unicode programs is 0, not 932 (Japanese)\n"}),
     [](const testing::TestParamInfo<CodePageCase>& info) { return "CodePage" + std::to_string(info.param.codePage); });
+
+// What can stand between the window found and a key that reaches it: a dialog of its
+// own, a window that closes, is replaced or stops answering, an elevated TALMERINE, a
+// refused or late activation, a rewritten clipboard, the program's own console titled
+// like it. Each ends in the whole series into the window that is there, or in no key
+// of the burst concerned; the user's clipboard is replaced only once TALMERINE is in
+// front.
+struct ReadinessCase {
+    const char* name;
+    void (*change)(SimScript&);
+    std::string output;
+    int exitStatus;
+    int keyEventsTaken;
+    bool clipboardTouched;
+    std::string keysInto;  // the window shown and brought forward; "": none
+};
+
+void PrintTo(const ReadinessCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Readiness : public testing::TestWithParam<ReadinessCase> {};
+
+TEST_P(Readiness, KeysOnlyIntoAWindowThatCanTakeThem) {
+    const ReadinessCase& c = GetParam();
+    SimScript script;
+    script.input = "\n";
+    c.change(script);
+    SimReset(script);
+    EXPECT_EQ(RunAutomation(), c.exitStatus);
+    EXPECT_EQ(Sim().output, c.output);
+    EXPECT_EQ(static_cast<int>(Sim().keys.size()), c.keyEventsTaken);
+    EXPECT_EQ(!Sim().clipboardAtMs.empty(), c.clipboardTouched);
+    EXPECT_EQ(CtrlPresses(Sim().keys), CtrlReleases(Sim().keys)) << "Ctrl left down";
+    int shown = 0;
+    for (const std::string& call : Sim().calls) {
+        if (call.rfind("show ", 0) == 0 || call.rfind("foreground ", 0) == 0) {
+            shown++;
+            EXPECT_NE(call.find(" " + c.keysInto), std::string::npos) << call;
+        }
+    }
+    EXPECT_EQ(shown, c.keysInto.empty() ? 0 : 2);
+    EXPECT_EQ(Sim().calls.back(), c.exitStatus == 0 ? "write " + DONE : std::string("read -> character"));
+}
+
+const std::string DIALOG_WAIT = MSG_WAITING_FOR_DIALOG;
+const std::string DIALOG_OPEN = MSG_DIALOG_OPEN;
+const std::string NOT_IN_FRONT = MSG_NOT_FOREGROUND;
+const std::string ELEVATED = MSG_TARGET_ELEVATED;
+
+INSTANTIATE_TEST_SUITE_P(
+    BeforeAndBetweenTheBursts, Readiness,
+    testing::Values(
+        ReadinessCase{"DialogClosedAfterThreeSeconds", [](SimScript& s) { s.dialogOpenUntilMs = 2500; },
+                      DIALOG_WAIT + "...\n" + DONE, 0, 12, true, "window"},
+        ReadinessCase{"DialogClosedInTheLastSecond", [](SimScript& s) { s.dialogOpenUntilMs = 30000; },
+                      DIALOG_WAIT + Dots(30) + "\n" + DONE, 0, 12, true, "window"},
+        ReadinessCase{"DialogNeverClosed", [](SimScript& s) { s.dialogOpenUntilMs = NEVER; },
+                      DIALOG_WAIT + Dots(30) + "\n" + DIALOG_OPEN, 2, 0, false, ""},
+        ReadinessCase{"DialogOpenedBeforeTheFirstKey", [](SimScript& s) { s.dialogOpenAgainFromMs = 100; },
+                      DIALOG_OPEN, 2, 0, true, "window"},
+        ReadinessCase{"DialogOpenedBeforeF5", [](SimScript& s) { s.dialogOpenAgainFromMs = 600; },
+                      DIALOG_OPEN, 2, 10, true, "window"},
+        ReadinessCase{"StopsAnsweringBeforeTheFirstKey", [](SimScript& s) { s.windowAnswersUntilMs = 100; },
+                      NOT_ANSWERING, 2, 0, true, "window"},
+        ReadinessCase{"StopsAnsweringBeforeF5", [](SimScript& s) { s.windowAnswersUntilMs = 600; },
+                      NOT_ANSWERING, 2, 10, true, "window"},
+        ReadinessCase{"ClosesBeforeTheFirstKey", [](SimScript& s) { s.windowGoneAtMs = 100; },
+                      NOT_IN_FRONT, 2, 0, true, "window"},
+        ReadinessCase{"ClosesBeforeF5", [](SimScript& s) { s.windowGoneAtMs = 600; },
+                      NOT_IN_FRONT, 2, 10, true, "window"},
+        ReadinessCase{"RunsAboveUs", [](SimScript& s) { s.integrity = desktop::Integrity::Above; },
+                      ELEVATED, 2, 0, false, ""},
+        ReadinessCase{"IntegrityUnreadable", [](SimScript& s) { s.integrity = desktop::Integrity::Unknown; },
+                      ELEVATED, 2, 0, false, ""},
+        ReadinessCase{"InFrontLate", [](SimScript& s) { s.foregroundAfterMs = 400; },
+                      DONE, 0, 12, true, "window"},
+        ReadinessCase{"InFrontAtTheLastCheck", [](SimScript& s) { s.foregroundAfterMs = 1000; },
+                      DONE, 0, 12, true, "window"},
+        ReadinessCase{"InFrontTooLate", [](SimScript& s) { s.foregroundAfterMs = 1001; },
+                      NOT_IN_FRONT, 2, 0, false, "window"},
+        ReadinessCase{"ForegroundRefused", [](SimScript& s) { s.foregroundRefused = true; },
+                      NOT_IN_FRONT, 2, 0, false, "window"},
+        ReadinessCase{"ClipboardRewrittenBeforeTheFirstKey", [](SimScript& s) { s.clipboardRewrittenAtMs = 150; },
+                      MSG_CLIPBOARD_CHANGED, 2, 0, true, "window"},
+        ReadinessCase{"ClipboardRewrittenAfterThePaste", [](SimScript& s) { s.clipboardRewrittenAtMs = 600; },
+                      DONE, 0, 12, true, "window"},
+        ReadinessCase{"OwnConsoleTitledLikeIt", [](SimScript& s) { s.consoleTitled = true; },
+                      DONE, 0, 12, true, "window"},
+        ReadinessCase{"OwnConsoleTitledLikeItAndNoTalmerine",
+                      [](SimScript& s) {
+                          s.consoleTitled = true;
+                          s.windowFoundAtLookup = 2;
+                      },
+                      LAUNCHING + ".\n" + DONE, 0, 12, true, "window"},
+        ReadinessCase{"ReplacedDuringTheSettle",
+                      [](SimScript& s) {
+                          s.windowFoundAtLookup = 2;
+                          s.windowGoneAtMs = 2500;
+                          s.windowReplaced = true;
+                      },
+                      LAUNCHING + ".\n" + DONE, 0, 12, true, "replacement"},
+        ReadinessCase{"ClosedDuringTheSettle",
+                      [](SimScript& s) {
+                          s.windowFoundAtLookup = 2;
+                          s.windowGoneAtMs = 2500;
+                      },
+                      LAUNCHING + ".\n" + NOT_IN_FRONT, 2, 0, false, ""},
+        ReadinessCase{"ReplacedWhileItDidNotAnswer",
+                      [](SimScript& s) {
+                          s.windowAnswersFromMs = 3500;
+                          s.windowGoneAtMs = 2500;
+                          s.windowReplaced = true;
+                      },
+                      WAITING + "..\n" + DONE, 0, 12, true, "replacement"},
+        ReadinessCase{"ClosedWhileItDidNotAnswer",
+                      [](SimScript& s) {
+                          s.windowAnswersFromMs = 3500;
+                          s.windowGoneAtMs = 2500;
+                      },
+                      WAITING + "..\n" + NOT_IN_FRONT, 2, 0, false, ""}),
+    [](const testing::TestParamInfo<ReadinessCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

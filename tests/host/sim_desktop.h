@@ -7,22 +7,42 @@
 
 #include "driver/desktop.h"
 
+inline constexpr unsigned LOCK_NEVER_FREE = ~0u;
+inline constexpr unsigned NEVER = ~0u;
+
 struct SimScript {
-    // Which FindTargetWindow call first finds the window (1 is the lookup at start);
-    // 0: never. Once found it stays found.
+    // Which lookup from the top of the windows (1 is the lookup at start) first finds the
+    // window; 0: never. Once found it stays found.
     int windowFoundAtLookup = 1;
+    // From this time the window found is no longer a window; when `windowReplaced`, a
+    // new window with the same title has taken its place.
+    unsigned windowGoneAtMs = NEVER;
+    bool windowReplaced = false;
+    // The program's own console carries the title, in front of TALMERINE's window.
+    bool consoleTitled = false;
     bool launchRefused = false;
     // SetForegroundWindow is refused: another window stays in front.
     bool foregroundRefused = false;
-    // Which GetForegroundWindow call (1-based) answers with another window; 0: none.
-    int foregroundLostAtCheck = 0;
+    // The window comes in front this long after the request.
+    unsigned foregroundAfterMs = 0;
+    // From this time another window is in front.
+    unsigned frontLostAtMs = NEVER;
+    // A modal dialog of the window's own is open (the window disabled) until this time,
+    // and again from the other.
+    unsigned dialogOpenUntilMs = 0;
+    unsigned dialogOpenAgainFromMs = NEVER;
+    desktop::Integrity integrity = desktop::Integrity::NotAbove;
     // What SetClipboardText answers.
     int clipboardResult = 0;
     // How long SetClipboardText takes (it retries a clipboard that another program holds).
     unsigned clipboardTakesMs = 0;
-    // Which key event (1-based, counting every press and release offered) the
-    // system refuses; 0: none.
+    // Another program writes the clipboard at this time.
+    unsigned clipboardRewrittenAtMs = NEVER;
+    // Which key event (1-based, counting every press and release offered) the system
+    // refuses; 0: none. From `keyEventsRefusedFrom` on it refuses every one (a secure
+    // desktop, an elevated window in front).
     int keyEventRefused = 0;
+    int keyEventsRefusedFrom = 0;
     // What standard input holds; empty: at its end.
     std::string input;
     // A modifier key is held while heldFromMs <= clock < heldUntilMs.
@@ -31,17 +51,16 @@ struct SimScript {
     // And again, from and until these times.
     unsigned modifierHeldAgainFromMs = 0;
     unsigned modifierHeldAgainUntilMs = 0;
-    // Another run holds the lock for this long from the start (0: free;
-    // LOCK_NEVER_FREE: past any wait); abandoned: that run dies instead of releasing.
+    // Another run holds the lock until this time (0: free; LOCK_NEVER_FREE: past any
+    // wait); abandoned: that run dies instead of releasing.
     unsigned lockHeldByOtherMs = 0;
     bool lockAbandoned = false;
-    // The window's thread answers messages from this time on (NEVER: not at all).
+    // The window's thread answers messages from this time on (NEVER: not at all), until
+    // the other time.
     unsigned windowAnswersFromMs = 0;
+    unsigned windowAnswersUntilMs = NEVER;
     unsigned ansiCodePage = 932;
 };
-
-inline constexpr unsigned LOCK_NEVER_FREE = ~0u;
-inline constexpr unsigned NEVER = ~0u;
 
 struct SimKeyEvent {
     unsigned atMs;
@@ -70,7 +89,9 @@ struct SimRecord {
     bool lockHeld = false;            // by this run, now
 };
 
-// Starts a fresh simulated desktop. The window handle it hands out is SimWindow().
+// Starts a fresh simulated desktop. The window handle it hands out is SimWindow(); the
+// one that replaces it, SimReplacement().
 void SimReset(const SimScript& script);
 const SimRecord& Sim();
 WindowHandle SimWindow();
+WindowHandle SimReplacement();
