@@ -12,6 +12,14 @@
 //                            (Wine lets others open a clipboard held with no owner)
 //   TALMERINE_HANG_MS        once the window is shown, read no message for this long,
 //                            as an application does while it loads or when it hangs
+//   TALMERINE_HANG_AFTER_NULL_MS  the same, right after answering the first WM_NULL
+//   TALMERINE_DIALOG         "1": a dialog of its own is open once the window is shown
+//                            (an owned popup, the main window disabled, as a modal
+//                            dialog has it) until WM_APP+1 comes (desktool close-dialog)
+//   TALMERINE_DESTROY_ON_RESTORE  "1": the window destroys itself when it is restored;
+//                            another top-level window of the stand-in stays open
+//   TALMERINE_REPLACE_AFTER_MS  this long after the window was shown, a new window with
+//                            the same title takes its place, and the first is destroyed
 //
 // Log lines, each "<GetTickCount> <event> ...":
 //   start cwd=<hex> show=<wShowWindow or -1>   window hwnd=<hex> state=<as below>
@@ -22,7 +30,9 @@
 //   first-key foreground=<0|1> state=<normal|minimised|maximised>
 //   paste text=<hex of CF_TEXT> unicode=<hex of CF_UNICODETEXT, UTF-16LE> locale=<hex of
 //         CF_LOCALE> formats=<ids>: read as a Unicode application pastes   action (on F5)
-//   hang ms=<n>   awake (reads its messages again)
+//   hang ms=<n>   awake (reads its messages again)   null (a WM_NULL answered)
+//   dialog-open   dialog-closed   destroying   destroyed   replaced hwnd=<hex>
+//   (key lines carry to=<main|dialog|other>: the window the message was for)
 //   idle: the message queue is empty, after something was handled (a poke from the
 //         tests, WM_APP, makes one follow everything queued before it)
 #include <windows.h>
@@ -37,11 +47,19 @@ namespace {
 const char DEFAULT_TITLE[] = "TALMERINE - \x83\x7E\x83\x88";  // "TALMERINE - ミヨ"
 const char FILLER_TEXT[] = "(old text)";
 const UINT_PTR RELEASE_CLIPBOARD_TIMER = 1;
+const UINT CLOSE_DIALOG = WM_APP + 1;
+const UINT HANG_NOW = WM_APP + 2;
 
 FILE* logFile;
 HWND mainWindow;
 HWND editBox;
+HWND dialog;
 bool sawKey;
+bool sawNull;
+unsigned hangAfterNullMs;
+bool destroyOnRestore;
+// A main window that goes on purpose does not end the program.
+bool keepRunning;
 
 void Log(const char* format, ...) {
     va_list args;
@@ -104,7 +122,7 @@ void LogPaste() {
     char line[4096] = "paste text=";
     char formats[512] = "";
     if (!OpenClipboard(mainWindow)) {
-        Log("paste clipboard-unavailable");
+        Log("paste clipboard=unavailable");
         return;
     }
     AppendClipboardHex(line, sizeof line, CF_TEXT, [](const unsigned char* b) { return std::strlen(reinterpret_cast<const char*>(b)); });
@@ -147,10 +165,14 @@ bool OnKeyMessage(const MSG& msg) {
         Log("first-key foreground=%d state=%s", GetForegroundWindow() == mainWindow ? 1 : 0, WindowState());
     }
     bool ctrl = GetKeyState(VK_CONTROL) < 0;
-    Log("key msg=%s vk=%02X scan=%02X ext=%d ctrl=%d shift=%d alt=%d at=%lu", name, static_cast<unsigned>(msg.wParam),
-        static_cast<unsigned>((msg.lParam >> 16) & 0xFF), static_cast<int>((msg.lParam >> 24) & 1), ctrl ? 1 : 0,
-        GetKeyState(VK_SHIFT) < 0 ? 1 : 0, GetKeyState(VK_MENU) < 0 ? 1 : 0, static_cast<unsigned long>(msg.time));
-    if (msg.message != WM_KEYDOWN) {
+    const char* to = msg.hwnd && (msg.hwnd == mainWindow || GetParent(msg.hwnd) == mainWindow) ? "main"
+                     : msg.hwnd && msg.hwnd == dialog                                          ? "dialog"
+                                                                                              : "other";
+    Log("key msg=%s vk=%02X scan=%02X ext=%d ctrl=%d shift=%d alt=%d at=%lu to=%s", name,
+        static_cast<unsigned>(msg.wParam), static_cast<unsigned>((msg.lParam >> 16) & 0xFF),
+        static_cast<int>((msg.lParam >> 24) & 1), ctrl ? 1 : 0, GetKeyState(VK_SHIFT) < 0 ? 1 : 0,
+        GetKeyState(VK_MENU) < 0 ? 1 : 0, static_cast<unsigned long>(msg.time), to);
+    if (msg.message != WM_KEYDOWN || msg.hwnd == dialog) {
         return false;
     }
     if (msg.wParam == 'V' && ctrl) {
@@ -167,16 +189,47 @@ bool OnKeyMessage(const MSG& msg) {
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_SIZE: {
-            if (wParam == SIZE_RESTORED && mainWindow && IsWindowVisible(window)) {
-                Log("restored");  // brought back to its normal state by another program
+        case WM_NULL:
+            Log("null");
+            if (hangAfterNullMs && !sawNull) {
+                PostMessageA(window, HANG_NOW, 0, 0);  // once the answer has gone back
             }
-            MoveWindow(editBox, 8, 8, LOWORD(lParam) - 16, HIWORD(lParam) - 16, TRUE);
+            sawNull = true;
+            return 0;
+        case HANG_NOW:
+            Log("hang ms=%u", hangAfterNullMs);
+            Sleep(hangAfterNullMs);
+            Log("awake");
+            return 0;
+        case CLOSE_DIALOG:
+            if (dialog) {
+                DestroyWindow(dialog);
+                dialog = nullptr;
+                EnableWindow(mainWindow, TRUE);
+                Log("dialog-closed");
+            }
+            return 0;
+        case WM_SIZE: {
+            if (wParam == SIZE_RESTORED && window == mainWindow && IsWindowVisible(window)) {
+                Log("restored");  // brought back to its normal state by another program
+                if (destroyOnRestore) {
+                    Log("destroying");
+                    DestroyWindow(window);
+                    Log("destroyed");
+                    return 0;
+                }
+            }
+            if (window == mainWindow) {
+                MoveWindow(editBox, 8, 8, LOWORD(lParam) - 16, HIWORD(lParam) - 16, TRUE);
+            }
             return 0;
         }
         case WM_SETFOCUS:
-            SetFocus(editBox);
-            return 0;
+            if (window == mainWindow) {
+                SetFocus(editBox);
+                return 0;
+            }
+            break;
         case WM_CLIPBOARDUPDATE:
             Log("clipboard-changed at=%ld", GetMessageTime());
             return 0;
@@ -188,10 +241,38 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             }
             return 0;
         case WM_DESTROY:
-            PostQuitMessage(0);
+            if (window == mainWindow && !keepRunning) {
+                PostQuitMessage(0);
+            }
             return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
+}
+
+void CreateMainWindow(HINSTANCE instance, int show) {
+    char title[256];
+    TitleFromEnv(title, sizeof title);
+    int left = EnvNumber("TALMERINE_LEFT"), top = EnvNumber("TALMERINE_TOP");
+    mainWindow = CreateWindowA("TalmerineStandIn", title, WS_OVERLAPPEDWINDOW, left ? left : 40, top ? top : 40, 720, 240,
+                               nullptr, nullptr, instance, nullptr);
+    editBox = CreateWindowA("EDIT", FILLER_TEXT, WS_CHILD | WS_VISIBLE | WS_BORDER | ES_MULTILINE | ES_AUTOVSCROLL,
+                            8, 8, 100, 100, mainWindow, nullptr, instance, nullptr);
+    HFONT font = CreateFontA(28, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, 0, 0, 0, 0,
+                             "IPAGothic");
+    SendMessageA(editBox, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    AddClipboardFormatListener(mainWindow);
+    ShowWindow(mainWindow, show);
+    UpdateWindow(mainWindow);
+}
+
+// As a splash that becomes the main window, or a framework that recreates its handle.
+void ReplaceMainWindow(HINSTANCE instance) {
+    HWND old = mainWindow;
+    keepRunning = true;
+    CreateMainWindow(instance, SW_SHOWNORMAL);
+    DestroyWindow(old);
+    keepRunning = false;
+    Log("replaced hwnd=%lX", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(mainWindow)));
 }
 
 }  // namespace
@@ -229,25 +310,29 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     windowClass.lpszClassName = "TalmerineStandIn";
     RegisterClassA(&windowClass);
 
-    char title[256];
-    TitleFromEnv(title, sizeof title);
-    int left = EnvNumber("TALMERINE_LEFT"), top = EnvNumber("TALMERINE_TOP");
-    mainWindow = CreateWindowA("TalmerineStandIn", title, WS_OVERLAPPEDWINDOW, left ? left : 40, top ? top : 40, 720, 240,
-                               nullptr, nullptr, instance, nullptr);
-    editBox = CreateWindowA("EDIT", FILLER_TEXT, WS_CHILD | WS_VISIBLE | WS_BORDER | ES_MULTILINE | ES_AUTOVSCROLL,
-                            8, 8, 100, 100, mainWindow, nullptr, instance, nullptr);
-    HFONT font = CreateFontA(28, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, 0, 0, 0, 0,
-                             "IPAGothic");
-    SendMessageA(editBox, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    AddClipboardFormatListener(mainWindow);
-
     int show = EnvEquals("TALMERINE_SHOW", "min")   ? SW_SHOWMINIMIZED
                : EnvEquals("TALMERINE_SHOW", "max") ? SW_SHOWMAXIMIZED
                                                     : showCommand;
-    ShowWindow(mainWindow, show);
-    UpdateWindow(mainWindow);
+    CreateMainWindow(instance, show);
     Log("window hwnd=%lX state=%s", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(mainWindow)),
         WindowState());
+    hangAfterNullMs = EnvNumber("TALMERINE_HANG_AFTER_NULL_MS");
+    destroyOnRestore = EnvEquals("TALMERINE_DESTROY_ON_RESTORE", "1");
+    if (destroyOnRestore) {
+        keepRunning = true;
+        HWND other = CreateWindowA("TalmerineStandIn", "TALMERINE (other)", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 500,
+                                   400, 300, 200, nullptr, nullptr, instance, nullptr);
+        Log("other-window hwnd=%lX", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(other)));
+    }
+    if (EnvEquals("TALMERINE_DIALOG", "1")) {
+        dialog = CreateWindowA("TalmerineStandIn", "\x8A\x6D\x94\x46", WS_POPUP | WS_CAPTION | WS_VISIBLE, 200, 120,
+                               320, 160, mainWindow, nullptr, instance, nullptr);  // "確認", owned by the main window
+        EnableWindow(mainWindow, FALSE);
+        SetForegroundWindow(dialog);
+        Log("dialog-open");
+    }
+    unsigned replaceAfter = EnvNumber("TALMERINE_REPLACE_AFTER_MS");
+    DWORD replaceAt = GetTickCount() + replaceAfter;
 
     if (unsigned hold = EnvNumber("TALMERINE_HOLD_CLIPBOARD_MS")) {
         if (OpenClipboard(mainWindow)) {
@@ -274,7 +359,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
                 Log("idle");
                 handledSinceIdle = false;
             }
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, INFINITE, QS_ALLINPUT);
+            DWORD wait = INFINITE;
+            if (replaceAfter) {
+                long left = static_cast<long>(replaceAt - GetTickCount());
+                if (left <= 0) {
+                    replaceAfter = 0;
+                    ReplaceMainWindow(instance);
+                    continue;
+                }
+                wait = static_cast<DWORD>(left);
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, wait, QS_ALLINPUT);
             continue;
         }
         if (msg.message == WM_QUIT) {

@@ -17,6 +17,7 @@ import shutil
 import subprocess
 import sys
 import time
+import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winenv  # noqa: E402
@@ -35,6 +36,11 @@ CLIPBOARD_FAILED = console("Error: クリップボードに書き込めない\n"
 KEYS_HELD = console("Error: キーが押されたまま\n")
 WAITING = console("ミヨの応答を待っています\n")
 NOT_ANSWERING = console("Error: ミヨが応答しない\n")
+NOT_FOREGROUND = console("Error: ミヨを前面に出せない\n")
+WAITING_FOR_DIALOG = console("ミヨのダイアログが閉じるのを待っています\n")
+DIALOG_OPEN = console("Error: ミヨのダイアログが開いたまま\n")
+CLIPBOARD_CHANGED = console("Error: 他のプログラムがクリップボードを変えた\n")
+WAITING_FOR_OTHER_RUN = console("別の miyo-intro の終了を待っています\n")
 SENTENCE_TEXT = "星綴ミヨです。本を読むのが好きです。"
 SENTENCE = SENTENCE_TEXT.encode("cp932")
 # CF_LOCALE as its bytes: LCID 0x0411 (Japanese), little-endian.
@@ -75,7 +81,7 @@ class Log:
             with open(path, encoding="ascii", errors="replace") as f:
                 for line in f:
                     tick, event, *fields = line.split()
-                    fields = dict(f.split("=", 1) for f in fields)
+                    fields = dict(f.split("=", 1) for f in fields if "=" in f)
                     self.entries.append((int(fields.get("at", tick)), event, fields))
 
     def all(self, event):
@@ -91,6 +97,10 @@ class Log:
 
     def text(self):
         return open(self.path, errors="replace").read() if os.path.exists(self.path) else "(no log)"
+
+
+class SetUpFailed(Exception):
+    """The case could not set up what it tests; the message says what."""
 
 
 class Case:
@@ -139,7 +149,9 @@ class Case:
         """Starts the installed stand-in as a user would have, and waits for its window."""
         self.session.popen([winenv.WINE64_LOADER, INSTALLED_EXE], self.standin_env(log, **options),
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.wait_for(log, wait_for, 30)
+        if not self.wait_for(log, wait_for, 30):
+            # Every check after this would blame the program.
+            raise SetUpFailed(f"the stand-in TALMERINE did not log {wait_for!r} within 30 s of its start")
 
     def settled(self, *logs, seconds=60):
         """The stand-ins' logs once each has handled everything queued before now: they
@@ -214,6 +226,7 @@ class Case:
         self.equal(seen, EXPECTED_KEYS * series,
                    f"{12 * series} key events in order, with MapVirtualKeyA scan codes")
         self.check(all(f["ext"] == "0" for _, f in keys), "no event carries the extended bit (Delete neither)")
+        self.check(all(f.get("to") == "main" for _, f in keys), "every key went to TALMERINE's main window")
         v_down = [f for _, f in keys if f["vk"] == "56" and f["msg"] == "WM_KEYDOWN"]
         self.check(len(v_down) == series and all(f["ctrl"] == "1" for f in v_down), "Ctrl is held while V goes down")
         self.check(all(f.get("shift") == "0" and f.get("alt") == "0" for _, f in keys),
@@ -405,8 +418,10 @@ def case_not_found(c):
     second = c.start_program(env)
     status, out = c.finish_program(second, "second copy: ", timeout=150)
     c.equal(status, 0, "the second copy, started during the first one's minute, exits 0")
-    c.check(re.fullmatch(re.escape(LAUNCHING) + rb"\.+\r\n" + re.escape(DONE), out) is not None,
-            "the second copy went the launch road: its message, dots, line end, 終了")
+    c.check(re.fullmatch(re.escape(WAITING_FOR_OTHER_RUN) + rb"\.+\r\n" + re.escape(LAUNCHING) + rb"\.+\r\n" +
+                         re.escape(DONE), out) is not None,
+            "the second copy waited for the first one's minute, saying so, then went the launch road: "
+            "its message, dots, line end, 終了")
     c.check(waiting.poll() is None, "the first copy is still waiting for a character after the second finished")
     try:
         out, _ = waiting.communicate(b"x", timeout=10)
@@ -497,10 +512,12 @@ def case_two_copies(c):
     results = [c.finish_program(first, "first copy: "), c.finish_program(second, "second copy: ")]
     log = c.settled("standin")
     c.equal([status for status, _ in results], [0, 0], "both copies exit 0")
-    launch_road = [re.fullmatch(re.escape(LAUNCHING) + rb"\.+\r\n" + re.escape(DONE), out) is not None
-                   for _, out in results]
-    c.equal(sorted((road, out if not road else b"") for road, (_, out) in zip(launch_road, results)),
-            [(False, DONE), (True, b"")], "one transcript of the launch road, one of 終了 alone")
+    roads = [(re.fullmatch(re.escape(LAUNCHING) + rb"\.+\r\n" + re.escape(DONE), out) is not None,
+              re.fullmatch(re.escape(WAITING_FOR_OTHER_RUN) + rb"\.+\r\n" + re.escape(DONE), out) is not None)
+             for _, out in results]
+    c.equal(sorted(roads), [(False, True), (True, False)],
+            "one transcript of the launch road, one of the wait for the other copy (its message, dots, "
+            "line end) and 終了")
     c.equal(len(log.all("start")), 1, "TALMERINE was started once")
     c.check_keys_and_paste(log, series=2)
 
@@ -553,6 +570,182 @@ def case_never_answers(c):
     c.equal((log.all("restored"), log.all("key"), log.all("paste"), log.all("clipboard-changed")),
             ([], [], [], []), "the window was not restored and got no key, no paste, no clipboard change")
     c.check_clipboard_after(False)
+
+
+def case_dialog_open(c):
+    """TALMERINE has a dialog of its own open (an owned popup, the main window disabled)
+    for good: the waiting message, 30 dots a second from the program's first question,
+    the error and exit 2; nothing shown, no clipboard change, no key to either window."""
+    c.install_standin()
+    c.place_old_clipboard()
+    c.start_standin("standin", wait_for="dialog-open", dialog=1)
+    status, out = c.run_program(timeout=120)
+    exited_at = now_ms()
+    log = c.settled("standin")
+    c.equal((status, out), (2, WAITING_FOR_DIALOG + b"." * 30 + b"\r\n" + DIALOG_OPEN),
+            "exit 2: the waiting message, 30 dots, the line end and the error")
+    asked_at, _ = log.first("null")
+    if c.check(asked_at is not None, "the program asked the window (WM_NULL) before anything else"):
+        # Timed from the program's first question, so a slow start cannot hide a short wait.
+        waited = exited_at - asked_at
+        c.check(30000 - EARLY_MS <= waited <= 30000 + LATE_MS, f"first question -> exit {waited} ms (30 s)")
+    shown_at, _ = log.first("window")
+    c.equal((log.all("key"), log.all("paste"), [t for t, _ in log.all("restored") if t > shown_at]), ([], [], []),
+            "not restored by the program, no key to the main window or the dialog, no paste")
+    c.check_clipboard_after(False)
+
+
+def case_dialog_closes(c):
+    """The dialog is answered 3 s after the program first asked the window: the waiting
+    message, a dot a second, and the whole series once the window is enabled again."""
+    c.install_standin()
+    c.start_standin("standin", wait_for="dialog-open", dialog=1)
+    proc = c.start_program()
+    closed = False
+    if c.check(c.wait_for("standin", "null", 60), "the program asked the window (WM_NULL)"):
+        asked_at, _ = Log(c.log_path("standin")).first("null")
+        time.sleep(max(0, asked_at + 3000 - now_ms()) / 1000)
+        c.desktool("close-dialog")
+        closed = c.wait_for("standin", "dialog-closed", 10)
+    status, out = c.finish_program(proc)
+    log = c.settled("standin")
+    match = re.fullmatch(re.escape(WAITING_FOR_DIALOG) + rb"(\.+)\r\n" + re.escape(DONE), out)
+    c.check(status == 0 and match is not None, "exit 0; the waiting message, dots, line end, 終了")
+    keys = c.check_keys_and_paste(log)
+    asked_at, _ = log.first("null")
+    closed_at, _ = log.first("dialog-closed")
+    if c.check(closed and closed_at is not None, "the dialog was closed") and match and asked_at is not None:
+        dots, open_ms = len(match.group(1)), closed_at - asked_at
+        # A look at the end of each second: the dot of the second in which it closed is
+        # the last.
+        c.check(open_ms / 1000 <= dots <= open_ms / 1000 + 1,
+                f"{dots} dots for a dialog closed {open_ms} ms after the first question")
+    if keys and closed_at is not None:
+        c.check(keys[0][0] >= closed_at + 500, f"the first key came {keys[0][0] - closed_at} ms after the dialog closed")
+    c.check_front_at_first_key(log)
+
+
+def case_destroyed_on_restore(c):
+    """A window that destroys itself as it is restored, with another window of the same
+    program open: exit 2 and no key anywhere (under Wine without a window manager the
+    destruction holds the window's thread for about 2 s, the window still there and in
+    front)."""
+    c.install_standin()
+    c.start_standin("standin", show="min", destroy_on_restore=1)
+    status, out = c.run_program()
+    log = c.settled("standin")
+    c.check(status == 2 and out in (NOT_ANSWERING, NOT_FOREGROUND),
+            f"exit 2 with the not-answering or the not-in-front error (got {status}, {out.decode('cp932', 'replace')!r})")
+    c.check(bool(log.all("destroyed")), "the window destroyed itself when it was restored")
+    c.equal((log.all("key"), log.all("paste"), log.all("action")), ([], [], []), "no key to any window")
+
+
+def case_stops_reading_after_answer(c):
+    """The window answers the program's first question, then reads no message for 20 s:
+    the program finishes (exit 2, no key) before the window reads its messages again;
+    no call of it waits on the window's thread."""
+    c.install_standin()
+    c.start_standin("standin", show="min", hang_after_null_ms=20000)
+    status, out = c.run_program(timeout=120)
+    exited_at = now_ms()
+    log = c.settled("standin")
+    c.check(status == 2 and out in (NOT_ANSWERING, NOT_FOREGROUND),
+            f"exit 2 with the not-answering or the not-in-front error (got {status}, {out.decode('cp932', 'replace')!r})")
+    awake_at, _ = log.first("awake")
+    if c.check(awake_at is not None, "the window answered, then stopped reading its messages and woke up"):
+        c.check(exited_at < awake_at, f"the program ended {awake_at - exited_at} ms before the window woke up")
+    c.equal((log.all("key"), log.all("paste")), ([], []), "no key, no paste")
+
+
+def case_clipboard_rewritten(c):
+    """Another program writes "FOREIGN TEXT" to the clipboard 150 ms after the program
+    did: no key at all (not even Ctrl+/ and Delete), exit 2 and the error; nothing
+    foreign pasted."""
+    c.install_standin()
+    c.start_standin("standin")
+    rewriter = c.session.popen([winenv.WINE64_LOADER, c.desktool_exe, "rewrite-clipboard", "150"],
+                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    c.equal(rewriter.stdout.readline().strip(), b"listening", "the other program listens for clipboard changes")
+    status, out = c.run_program()
+    _, rewrote = c.session.finish(rewriter, timeout=30)
+    log = c.settled("standin")
+    c.equal(rewrote.strip(), b"rewrote", "the other program rewrote the clipboard after the program's change")
+    c.equal((status, out), (2, CLIPBOARD_CHANGED), "exit 2 and exactly the clipboard-changed error")
+    c.equal((log.keys(), log.all("paste"), log.all("action")), ([], [], []), "no key, no paste, no F5")
+
+
+def case_replaced_at_start(c):
+    """Launch road, and the started TALMERINE replaces its window with a new one of the
+    same title 1.5 s after showing it (inside the 3 s settle): the whole series goes
+    into the new window."""
+    c.install_standin()
+    status, out = c.run_program(env=c.standin_env("standin", replace_after_ms=1500))
+    log = c.settled("standin")
+    c.check(status == 0 and re.fullmatch(re.escape(LAUNCHING) + rb"\.+\r\n" + re.escape(DONE), out) is not None,
+            "exit 0; launch message, dots, line end, 終了")
+    replaced_at, _ = log.first("replaced")
+    keys = c.check_keys_and_paste(log)
+    if c.check(replaced_at is not None, "the window was replaced") and keys:
+        c.check(keys[0][0] > replaced_at, f"the first key came {keys[0][0] - replaced_at} ms after the replacement")
+    c.check_front_at_first_key(log)
+
+
+def case_front_stolen(c):
+    """Another window takes the foreground back every 10 ms: exit 2 with the not-in-front
+    error, no key, and the user's clipboard as it was."""
+    c.install_standin()
+    c.place_old_clipboard()
+    c.start_standin("standin")
+    thief = c.session.popen([winenv.WINE64_LOADER, c.desktool_exe, "steal-front", "180000"],
+                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    c.equal(thief.stdout.readline().strip(), b"stealing", "the other window took the foreground")
+    status, out = c.run_program()
+    winenv._kill_group(thief)
+    log = c.settled("standin")
+    c.equal((status, out), (2, NOT_FOREGROUND), "exit 2 and exactly the not-in-front error")
+    c.equal((log.all("key"), log.all("paste")), ([], []), "no key, no paste")
+    c.check_clipboard_after(False)
+
+
+def run_in_console(c, mode, env=None):
+    """The program in a console window of its own titled "TALMERINE - ミヨ", as a
+    shortcut of that name starts it: what the console helper saw, as a dict."""
+    report = os.path.join(c.work, "console.txt")
+    env = dict(env or {}, DESKTOOL_LOG=winenv.windows_path(report))
+    c.session.run([winenv.WINE64_LOADER, c.desktool_exe, "console", TITLE.encode("cp932").hex(), mode,
+                   winenv.windows_path(c.exe)], extra_env=env, timeout=240)
+    text = open(report).read().strip() if os.path.exists(report) else ""
+    fields = dict(f.split("=", 1) for f in text.split()) if text else {}
+    screen = bytes.fromhex(fields.get("screen", "")).decode("utf-16-le", "replace")
+    c.evidence.append(f"console helper: {text[:200]}\nscreen:\n{screen}")
+    return fields, screen
+
+
+def case_console_titled(c):
+    """The program runs in a console titled like TALMERINE's window, TALMERINE not
+    running: the console is not taken for it; TALMERINE is started and gets the keys."""
+    c.install_standin()
+    fields, screen = run_in_console(c, "none", c.standin_env("standin"))
+    log = c.settled("standin")
+    c.equal(fields.get("exit"), "0", "exit 0")
+    c.check(re.fullmatch("星綴ミヨを起動します\n\\.+\n終了\n*", screen) is not None,
+            f"the console shows the launch message, dots and 終了 ({screen!r})")
+    c.equal(fields.get("input-events"), fields.get("pending-at-start"), "no key went into the console's input")
+    c.equal(len(log.all("start")), 1, "TALMERINE was started")
+    c.check_keys_and_paste(log)
+
+
+def case_enter_pressed_early(c):
+    """An Enter is already in the console's input when a failure is reported (here the
+    code page error): the message stays on the screen until the next Enter."""
+    c.install_standin()
+    fields, screen = run_in_console(c, "enter-first", {"LANG": "en_US.UTF-8", "LC_ALL": "en_US.UTF-8"})
+    c.check(fields.get("pending-at-start", "0") != "0", "an Enter was in the console's input at the start")
+    c.equal((fields.get("exit"), fields.get("error-seen"), fields.get("answered")), ("2", "1", "1"),
+            "exit 2, and still waiting a second after the error appeared, until Enter was pressed")
+    after = int(fields.get("exited-after-answer-ms", "-1"))
+    c.check(0 <= after <= 5000, f"it ended {after} ms after that Enter")
+    c.check("Error: code page for non-Unicode programs is 1252" in screen, "the error is on the screen")
 
 
 def case_english_user_locale(c):
@@ -637,6 +830,15 @@ CASES = {
     "english_user_locale": (case_english_user_locale, 10),
     "code_page_1252": (case_code_page_1252, 10),
     "planted_dll": (case_planted_dll, 15),
+    "dialog_open": (case_dialog_open, 35),
+    "dialog_closes": (case_dialog_closes, 12),
+    "destroyed_on_restore": (case_destroyed_on_restore, 10),
+    "stops_reading_after_answer": (case_stops_reading_after_answer, 25),
+    "clipboard_rewritten": (case_clipboard_rewritten, 10),
+    "replaced_at_start": (case_replaced_at_start, 15),
+    "front_stolen": (case_front_stolen, 10),
+    "console_titled": (case_console_titled, 15),
+    "enter_pressed_early": (case_enter_pressed_early, 10),
 }
 
 
@@ -645,6 +847,7 @@ def run_case(build_dir, name):
     exe = os.path.join(build_dir, "miyo-intro.exe")
     case_function = CASES[name][0]
     print(f"== {name}: {case_function.__doc__}", flush=True)
+    case = None
     try:
         with winenv.Session() as session:
             session.require(exe)
@@ -657,6 +860,13 @@ def run_case(build_dir, name):
     except winenv.CannotRun as why:
         print(f"FAILED, NOT RUN: end-to-end case {name}: {why}", flush=True)
         return 1, f"NOT RUN: {why}"
+    except SetUpFailed as why:
+        case.check(False, f"set-up: {why}")
+    except Exception as crash:  # a fault of the case itself is a failure, not "not run"
+        if case is None:
+            raise
+        traceback.print_exc()
+        case.check(False, f"the case crashed: {crash!r} (trace above)")
     if case.failures:
         print("\n--- evidence ---\n" + "\n".join(case.evidence))
     print(f"{case.passed} passed, {len(case.failures)} failed")
@@ -684,7 +894,17 @@ def summary(build_dirs):
 
 
 def main():
+    if len(sys.argv) < 3:
+        sys.exit(__doc__)
     build_dir, name = sys.argv[1], sys.argv[2]
+    # What a first run gets wrong, said in one line before any display or prefix is made.
+    if name not in CASES and name not in ("list", "summary"):
+        sys.exit(f"e2e.py: no case {name!r}; the cases: {', '.join(CASES)}")
+    if name not in ("list", "summary"):
+        for needed in ("miyo-intro.exe", "tests/standin/Talmerine.exe", "tests/standin/desktool.exe"):
+            if not os.path.exists(os.path.join(build_dir, needed)):
+                sys.exit(f"e2e.py: {os.path.join(build_dir, needed)} is missing: build the preset first "
+                         f"(cmake --preset win32 && cmake --build --preset win32)")
     if name == "list":
         print("\n".join(f"{case} {seconds}" for case, (_, seconds) in CASES.items()))
         return 0
