@@ -1,4 +1,5 @@
 #include "driver/automation.h"
+#include "driver/waits.h"
 
 namespace {
 
@@ -8,53 +9,6 @@ int FailAfterMessage(CodePage932Text message, int exitStatus) {
     desktop::WriteMessage(message);
     desktop::ReadOneCharacter();
     return exitStatus;
-}
-
-unsigned MsUntil(std::uint64_t deadlineMs) {
-    std::uint64_t now = desktop::NowMs();
-    return deadlineMs > now ? static_cast<unsigned>(deadlineMs - now) : 0;
-}
-
-// Every wait the user watches has this shape: a dot at the start of each second, at
-// most `seconds` of them, until `ready(endOfSecond)` says yes. The seconds end at
-// deadlines set from one reading of a fine clock, so the wait lasts as long as it says
-// however coarse the tick count and however long each question takes.
-template <typename Ready>
-bool DotEachSecondUntil(unsigned seconds, Ready ready) {
-    std::uint64_t start = desktop::NowMs();
-    for (unsigned second = 1; second <= seconds; second++) {
-        desktop::WriteMessage(MSG_PROGRESS_DOT);
-        std::uint64_t endOfSecond = start + 1000ull * second;
-        if (ready(endOfSecond)) {
-            return true;
-        }
-        desktop::SleepUntil(endOfSecond);
-    }
-    return false;
-}
-
-// The same, announced by `message` and ending its line of dots either way.
-template <typename Ready>
-bool WaitTellingTheUser(CodePage932Text message, unsigned seconds, Ready ready) {
-    desktop::WriteMessage(message);
-    bool readyInTime = DotEachSecondUntil(seconds, ready);
-    desktop::WriteMessage(MSG_LINE_END);
-    return readyInTime;
-}
-
-// A condition checked every `pollMs` until `limitMs` have passed; the last check falls
-// on the limit.
-template <typename Done>
-bool PollUntil(unsigned limitMs, unsigned pollMs, Done done) {
-    std::uint64_t deadline = desktop::NowMs() + limitMs;
-    while (!done()) {
-        unsigned left = MsUntil(deadline);
-        if (left == 0) {
-            return false;
-        }
-        desktop::Sleep(left < pollMs ? left : pollMs);
-    }
-    return true;
 }
 
 // TALMERINE's window: the first with its title that is not this program's own console

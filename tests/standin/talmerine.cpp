@@ -9,6 +9,10 @@
 //   TALMERINE_LEFT, _TOP     where the window is placed on the screen
 //   TALMERINE_TITLE_HEX      the window title as code page 932 bytes in hex
 //   TALMERINE_HOLD_CLIPBOARD_MS  hold the clipboard open this long, owned by our window
+//                            (Wine lets others open a clipboard held with no owner);
+//                            with TALMERINE_HOLD_ON_NULL=1 from another program's first
+//                            WM_NULL, before it is answered (so before that program can
+//                            reach the clipboard, however long it took to start)
 //                            (Wine lets others open a clipboard held with no owner)
 //   TALMERINE_HANG_MS        once the window is shown, read no message for this long,
 //                            as an application does while it loads or when it hangs
@@ -46,7 +50,6 @@ namespace {
 
 const char DEFAULT_TITLE[] = "TALMERINE - \x83\x7E\x83\x88";  // "TALMERINE - ミヨ"
 const char FILLER_TEXT[] = "(old text)";
-const UINT_PTR RELEASE_CLIPBOARD_TIMER = 1;
 const UINT CLOSE_DIALOG = WM_APP + 1;
 const UINT HANG_NOW = WM_APP + 2;
 
@@ -60,6 +63,12 @@ unsigned hangAfterNullMs;
 bool destroyOnRestore;
 // A main window that goes on purpose does not end the program.
 bool keepRunning;
+unsigned holdClipboardMs;
+bool holdOnNull;
+// When the clipboard held is let go (a deadline of the message loop: a timer of a thread
+// that has just made its window can fire seconds late under Wine); 0: not held.
+DWORD releaseClipboardAt;
+
 
 void Log(const char* format, ...) {
     va_list args;
@@ -139,6 +148,18 @@ void LogPaste() {
     Log("%s formats=%s", line, formats);
 }
 
+void HoldClipboard() {
+    if (OpenClipboard(mainWindow)) {
+        Log("clipboard-held");
+        releaseClipboardAt = GetTickCount() + holdClipboardMs;
+        if (!releaseClipboardAt) {
+            releaseClipboardAt = 1;
+        }
+    } else {
+        Log("clipboard-hold-failed");
+    }
+}
+
 const char* WindowState() {
     return IsIconic(mainWindow) ? "minimised" : IsZoomed(mainWindow) ? "maximised" : "normal";
 }
@@ -191,6 +212,9 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     switch (message) {
         case WM_NULL:
             Log("null");
+            if (holdOnNull && holdClipboardMs && !sawNull) {
+                HoldClipboard();
+            }
             if (hangAfterNullMs && !sawNull) {
                 PostMessageA(window, HANG_NOW, 0, 0);  // once the answer has gone back
             }
@@ -232,13 +256,6 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             break;
         case WM_CLIPBOARDUPDATE:
             Log("clipboard-changed at=%ld", GetMessageTime());
-            return 0;
-        case WM_TIMER:
-            if (wParam == RELEASE_CLIPBOARD_TIMER) {
-                KillTimer(window, RELEASE_CLIPBOARD_TIMER);
-                CloseClipboard();
-                Log("clipboard-released");
-            }
             return 0;
         case WM_DESTROY:
             if (window == mainWindow && !keepRunning) {
@@ -334,13 +351,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     unsigned replaceAfter = EnvNumber("TALMERINE_REPLACE_AFTER_MS");
     DWORD replaceAt = GetTickCount() + replaceAfter;
 
-    if (unsigned hold = EnvNumber("TALMERINE_HOLD_CLIPBOARD_MS")) {
-        if (OpenClipboard(mainWindow)) {
-            Log("clipboard-held");
-            SetTimer(mainWindow, RELEASE_CLIPBOARD_TIMER, hold, nullptr);
-        } else {
-            Log("clipboard-hold-failed");
-        }
+    holdClipboardMs = EnvNumber("TALMERINE_HOLD_CLIPBOARD_MS");
+    holdOnNull = EnvEquals("TALMERINE_HOLD_ON_NULL", "1");
+    if (holdClipboardMs && !holdOnNull) {
+        HoldClipboard();
     }
 
     if (unsigned hang = EnvNumber("TALMERINE_HANG_MS")) {
@@ -360,6 +374,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
                 handledSinceIdle = false;
             }
             DWORD wait = INFINITE;
+            if (releaseClipboardAt) {
+                long left = static_cast<long>(releaseClipboardAt - GetTickCount());
+                if (left <= 0) {
+                    releaseClipboardAt = 0;
+                    CloseClipboard();
+                    Log("clipboard-released");
+                    continue;
+                }
+                wait = static_cast<DWORD>(left);
+            }
             if (replaceAfter) {
                 long left = static_cast<long>(replaceAt - GetTickCount());
                 if (left <= 0) {
@@ -367,7 +391,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
                     ReplaceMainWindow(instance);
                     continue;
                 }
-                wait = static_cast<DWORD>(left);
+                wait = wait < static_cast<DWORD>(left) ? wait : static_cast<DWORD>(left);
             }
             MsgWaitForMultipleObjects(0, nullptr, FALSE, wait, QS_ALLINPUT);
             continue;

@@ -1,15 +1,21 @@
-// The Win32 clipboard operation on a real Win32 implementation (run under Wine by
-// CTest): the block it hands over, what the clipboard holds afterwards, what a Unicode
-// program pastes, and a clipboard held by another window for less and for more than the
-// retry time. Run with a user locale other than Japanese, under which a text placed
-// without its locale is tagged, and converted for Unicode readers, otherwise.
+// The Win32 desktop operations on a real Win32 implementation (run under Wine by CTest),
+// where the host tests' simulated desktop stands in for them. The clipboard: the block it
+// hands over, what the clipboard holds afterwards, what a Unicode program pastes, its
+// sequence number, and a clipboard held by another window for less and for more than the
+// retry time (run with a user locale other than Japanese, under which a text placed
+// without its locale is tagged, and converted for Unicode readers, otherwise). The
+// window: lookups past a window, a disabled one, round trips, the integrity check, and
+// the waits' pacing against a thread that reads no messages. Each modifier key held,
+// and the run lock released, abandoned and kept.
 #include <windows.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "driver/automation.h"
+#include "driver/waits.h"
 
 namespace {
 
@@ -177,6 +183,170 @@ void WaitsForABusyClipboard(const BusyCase& c) {
                                              (c.wantResult == 0 ? ": the text went in" : ": the old content stayed"));
 }
 
+// Milliseconds by QueryPerformanceCounter, independent of the clock under test.
+double PreciseMs() {
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+std::string Format(const char* format, ...) {
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+// A window whose thread stops reading its messages once it has made it.
+struct Silent {
+    DWORD silentMs;
+    HANDLE made;
+    HWND window;
+};
+
+DWORD WINAPI MakeWindowThenReadNothing(void* param) {
+    Silent* silent = static_cast<Silent*>(param);
+    silent->window = CreateWindowA("STATIC", "miyo silent", WS_OVERLAPPED, 0, 0, 50, 50, nullptr, nullptr, nullptr, nullptr);
+    SetEvent(silent->made);
+    Sleep(silent->silentMs);
+    DestroyWindow(silent->window);
+    return 0;
+}
+
+void WindowOperations() {
+    const char title[] = "miyo desktop test twin";
+    HWND first = CreateWindowA("STATIC", title, WS_OVERLAPPED, 0, 0, 50, 50, nullptr, nullptr, nullptr, nullptr);
+    HWND second = CreateWindowA("STATIC", title, WS_OVERLAPPED, 0, 0, 50, 50, nullptr, nullptr, nullptr, nullptr);
+    WindowHandle top = desktop::FindTargetWindow(title, nullptr);
+    WindowHandle next = desktop::FindTargetWindow(title, top);
+    Check((top == first && next == second) || (top == second && next == first),
+          "two windows with the title: the lookup after the first finds the other");
+    Check(desktop::FindTargetWindow(title, next) == nullptr, "and after the last, none");
+
+    EnableWindow(first, FALSE);
+    bool disabled = !desktop::IsWindowEnabled(first);
+    EnableWindow(first, TRUE);
+    Check(disabled && desktop::IsWindowEnabled(first), "a disabled window reads as disabled, enabled again as enabled");
+    Check(desktop::AnswersWithin(first, 1000), "a window of a thread that reads its messages answers");
+    Check(desktop::CompareIntegrity(first) == desktop::Integrity::NotAbove,
+          "a window of this process is not above it (integrity read for both)");
+    DestroyWindow(second);
+    double start = PreciseMs();
+    bool answered = desktop::AnswersWithin(second, 1000);
+    double took = PreciseMs() - start;
+    Check(!desktop::IsWindow(second) && !answered && took < 100,
+          Format("a destroyed window: not a window, no answer, at once (%.0f ms)", took));
+    Check(desktop::CompareIntegrity(second) == desktop::Integrity::Unknown, "a destroyed window's integrity is unknown");
+    DestroyWindow(first);
+}
+
+// The waits' pacing: seconds end at deadlines on a fine clock, so against a thread that
+// reads no messages (hung after 5 s, when SendMessageTimeout returns at once) a wait of
+// N seconds lasts N seconds, not N short ones.
+void WaitsLastAsLongAsTheySay() {
+    const unsigned seconds = 12;
+    Silent silent = {(seconds + 1) * 1000, CreateEventA(nullptr, TRUE, FALSE, nullptr), nullptr};
+    HANDLE thread = CreateThread(nullptr, 0, MakeWindowThenReadNothing, &silent, 0, nullptr);
+    WaitForSingleObject(silent.made, 5000);
+    double start = PreciseMs();
+    int asked = 0;
+    bool answered = DotEachSecondUntil(seconds, [&](std::uint64_t endOfSecond) {
+        asked++;
+        return desktop::AnswersWithin(silent.window, MsUntil(endOfSecond));
+    });
+    double took = PreciseMs() - start;
+    std::printf("\n");
+    Check(!answered && asked == static_cast<int>(seconds) && took >= seconds * 1000.0 && took <= seconds * 1000.0 + 150,
+          Format("%u seconds of dots against a window that reads no messages: %d questions, %.1f ms by "
+                 "QueryPerformanceCounter (%u000..%u150)", seconds, asked, took, seconds, seconds));
+    WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+    CloseHandle(silent.made);
+}
+
+// Each modifier held (injected down), then let go.
+void ModifiersHeld() {
+    const struct {
+        const char* name;
+        VirtualKeyCode vk;
+    } modifiers[] = {{"Shift", VK_SHIFT}, {"Ctrl", VK_CONTROL}, {"Alt", VK_MENU}, {"left Windows", VK_LWIN},
+                     {"right Windows", VK_RWIN}};
+    Check(!desktop::IsModifierKeyHeld(), "no modifier held at the start");
+    for (const auto& modifier : modifiers) {
+        desktop::SendKeyDown(modifier.vk);
+        bool held = desktop::IsModifierKeyHeld();
+        desktop::SendKeyUp(modifier.vk);
+        bool released = !desktop::IsModifierKeyHeld();
+        Check(held && released, std::string(modifier.name) + ": held while down, not once up");
+    }
+}
+
+const char LOCK_NAME[] = "Local\\miyo-desktop-test-lock";
+
+struct LockHolder {
+    HANDLE taken;
+    HANDLE letGo;  // nullptr: end while holding it
+};
+
+DWORD WINAPI HoldLock(void* param) {
+    LockHolder* holder = static_cast<LockHolder*>(param);
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, LOCK_NAME);
+    DWORD waited = WaitForSingleObject(mutex, 5000);
+    SetEvent(holder->taken);
+    if (holder->letGo) {
+        WaitForSingleObject(holder->letGo, 10000);
+        ReleaseMutex(mutex);
+    }
+    CloseHandle(mutex);
+    return waited == WAIT_OBJECT_0 ? 0 : 1;
+}
+
+// Another thread takes the lock; with `letGo`, holds it until that is set.
+HANDLE OtherHolds(LockHolder& holder) {
+    holder.taken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, HoldLock, &holder, 0, nullptr);
+    WaitForSingleObject(holder.taken, 5000);
+    return thread;
+}
+
+void RunLock() {
+    Check(desktop::TakeRunLock(LOCK_NAME, 0), "a free lock is taken at once");
+    LockHolder probe = {nullptr, nullptr};
+    HANDLE thread = OtherHolds(probe);
+    DWORD otherGotIt = 1;
+    WaitForSingleObject(thread, 5000);
+    GetExitCodeThread(thread, &otherGotIt);
+    Check(otherGotIt != 0, "while it is held another thread cannot have it");
+    CloseHandle(thread);
+    desktop::ReleaseRunLock();
+
+    LockHolder keeper = {nullptr, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    thread = OtherHolds(keeper);
+    double start = PreciseMs();
+    bool taken = desktop::TakeRunLock(LOCK_NAME, 300);
+    double took = PreciseMs() - start;
+    Check(!taken && took >= 295 && took <= 450, Format("kept by another: not taken after %.0f ms (300)", took));
+    SetEvent(keeper.letGo);
+    WaitForSingleObject(thread, 5000);
+    CloseHandle(thread);
+    start = PreciseMs();
+    taken = desktop::TakeRunLock(LOCK_NAME, 300);
+    Check(taken && PreciseMs() - start < 100, "released by the other: taken, asked again with the same handle");
+    desktop::ReleaseRunLock();
+
+    LockHolder dying = {nullptr, nullptr};
+    thread = OtherHolds(dying);
+    WaitForSingleObject(thread, 5000);
+    CloseHandle(thread);
+    start = PreciseMs();
+    taken = desktop::TakeRunLock(LOCK_NAME, 1000);
+    Check(taken && PreciseMs() - start < 100, "left by an owner that ended holding it (abandoned): taken at once");
+    desktop::ReleaseRunLock();
+}
+
 }  // namespace
 
 int main() {
@@ -195,14 +365,23 @@ int main() {
     for (const TextCase& c : texts) {
         SetsExactlyTheText(c);
     }
-    // The retries last about a second; the bounds are loose for a shared machine.
+    unsigned before = desktop::ClipboardSequenceNumber();
+    unsigned unchanged = desktop::ClipboardSequenceNumber();
+    desktop::SetClipboardText(PASTE_TEXT, PASTE_TEXT_LOCALE);
+    Check(before == unchanged && desktop::ClipboardSequenceNumber() != before,
+          "the clipboard's sequence number moves with a change, and only then");
+    // 21 tries 50 ms apart: about a second, timed inside one process.
     const BusyCase busy[] = {
-        {"held 300 ms", 300, 0, 250, 900},
-        {"held 3000 ms", 3000, -1, 950, 2500},
+        {"held 300 ms", 300, 0, 250, 450},
+        {"held 3000 ms", 3000, -1, 950, 1250},
     };
     for (const BusyCase& c : busy) {
         WaitsForABusyClipboard(c);
     }
+    WindowOperations();
+    ModifiersHeld();
+    RunLock();
+    WaitsLastAsLongAsTheySay();
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed || !passed ? 1 : 0;
 }

@@ -60,6 +60,9 @@ EXPECTED_KEYS = [
 # pause the sender slept; the upper bounds are loose, for shared, noisy machines.
 EARLY_MS = 5
 LATE_MS = 1500
+# The pauses timed by the messages' own time stamps (when the system queued them) are
+# the program's alone: their bounds catch a pause that lasts what the next one should.
+PAUSE_LATE_MS = 300
 # Key messages of Shift itself, which the stand-in sees while the test holds it down.
 SHIFT_KEYS = {0x10, 0xA0, 0xA1}
 
@@ -210,7 +213,6 @@ class Case:
 
     def release_shift(self):
         self.xdotool("keyup", "shift")
-        return now_ms()
 
     def run_program(self, args=(), input=b"", env=None, timeout=120):
         proc = self.session.popen(self.session.command(self.exe, *args), env, stdin=subprocess.PIPE,
@@ -255,9 +257,9 @@ class Case:
         changes = [t for t, _ in log.all("clipboard-changed") if t <= first_key]
         if self.check(bool(changes), "the window saw the clipboard change before the first key"):
             gap = first_key - changes[-1]
-            self.check(500 - EARLY_MS <= gap <= 500 + LATE_MS, f"clipboard change -> first key {gap} ms (500 ms pause)")
+            self.check(500 - EARLY_MS <= gap <= 500 + PAUSE_LATE_MS, f"clipboard change -> first key {gap} ms (500 ms pause)")
         gap = keys[10][0] - keys[9][0]
-        self.check(200 - EARLY_MS <= gap <= 200 + LATE_MS, f"Ctrl release -> F5 {gap} ms (200 ms pause)")
+        self.check(200 - EARLY_MS <= gap <= 200 + PAUSE_LATE_MS, f"Ctrl release -> F5 {gap} ms (200 ms pause)")
 
     def check_clipboard_after(self, want_sentence):
         dump = self.desktool("dump")
@@ -322,7 +324,7 @@ def case_launch(c):
     window_at, _ = log.first("window")
     if keys and window_at is not None:
         gap = keys[0][0] - window_at
-        c.check(3000 + 500 - EARLY_MS <= gap <= 3000 + 500 + 1000 + LATE_MS,
+        c.check(3000 + 500 - EARLY_MS <= gap <= 3000 + 500 + 1000 + PAUSE_LATE_MS,
                 f"window shown -> first key {gap} ms (a lookup each second, then 3000 + 500 ms)")
     c.check_front_at_first_key(log)
 
@@ -350,16 +352,20 @@ def case_title_case(c):
 
 
 def case_clipboard_busy_briefly(c):
-    """Another program holds the clipboard for less than the retry time: all goes in."""
+    """Another program holds the clipboard for 400 ms from the program's first question
+    to the window (before it is answered, so whatever the start-up time): all goes in,
+    the change right after the release (a try every 50 ms)."""
     c.install_standin()
-    c.start_standin("standin", wait_for="clipboard-held", hold_clipboard_ms=400)
+    c.start_standin("standin", hold_clipboard_ms=400, hold_on_null=1)
     status, out = c.run_program()
     log = c.settled("standin")
     c.equal((status, out), (0, DONE), "exit 0 and exactly 終了 CR LF")
+    held, _ = log.first("clipboard-held")
     released, _ = log.first("clipboard-released")
     changed = [t for t, _ in log.all("clipboard-changed")]
-    c.check(released is not None and bool(changed) and changed[-1] >= released,
-            "the clipboard was held, released, and only then changed")
+    if c.check(held is not None and released is not None and bool(changed), "the clipboard was held and released"):
+        gap = changed[-1] - released
+        c.check(0 <= gap <= 50 + PAUSE_LATE_MS, f"released -> changed {gap} ms (a try every 50 ms)")
     c.check_keys_and_paste(log)
 
 
@@ -376,7 +382,8 @@ def case_clipboard_busy_long(c):
     restored_at, _ = log.first("restored")
     if c.check(restored_at is not None, "the program restored the window before the clipboard"):
         took = exited_at - restored_at
-        c.check(900 <= took <= 1000 + LATE_MS, f"gave up {took} ms after restoring the window (about 1 s of retries)")
+        c.check(900 <= took <= 1000 + PAUSE_LATE_MS * 2,
+                f"gave up {took} ms after restoring the window (about 1 s of retries)")
     c.equal((log.all("key"), log.all("paste")), ([], []), "the stand-in received no key and no paste")
 
 
@@ -458,20 +465,19 @@ def case_shift_released(c):
     c.hold_shift()
     proc = c.start_program()
     changed = c.wait_for("standin", "clipboard-changed", 60)
-    released_at = None
     if c.check(changed, "the clipboard changed while Shift was held"):
         changed_at, _ = Log(c.log_path("standin")).first("clipboard-changed")
         time.sleep(max(0, changed_at + 800 - now_ms()) / 1000)
-        released_at = c.release_shift()
-    else:
-        c.release_shift()
+    c.release_shift()
     status, out = c.finish_program(proc)
     log = c.settled("standin")
     c.equal((status, out), (0, DONE), "exit 0 and exactly 終了 CR LF")
     keys = c.check_keys_and_paste(log)
-    if keys and released_at is not None:
-        gap = keys[0][0] - released_at
-        c.check(0 <= gap <= 50 + LATE_MS, f"Shift released -> first key {gap} ms (checked every 50 ms)")
+    # The release as the window got it, by its own time stamp, not when xdotool returned.
+    shift_ups = [t for t, f in log.all("key") if int(f["vk"], 16) in SHIFT_KEYS and f["msg"] == "WM_KEYUP"]
+    if c.check(bool(shift_ups), "the window saw Shift let go") and keys:
+        gap = keys[0][0] - shift_ups[-1]
+        c.check(0 <= gap <= 50 + PAUSE_LATE_MS, f"Shift released -> first key {gap} ms (checked every 50 ms)")
 
 
 def case_shift_held_long(c):
@@ -559,12 +565,14 @@ def case_never_answers(c):
     c.equal((status, out), (2, WAITING + b"." * 30 + b"\r\n" + NOT_ANSWERING),
             "exit 2: the waiting message, 30 dots, the line end and the error")
     log = c.settled("standin")
-    # 1 s for the first question and 30 more, after a start under Wine that takes
-    # seconds when i386 code is emulated: bounded by the window's own wake-up instead.
+    # At least the 30 s announced (the first question returns at once once the thread
+    # counts as hung, 5 s after it stopped); bounded above by the window's own wake-up
+    # instead, after a start under Wine that can take seconds. How precisely the seconds
+    # are paced is desktop_operations' to check, inside one process.
     hung_at, _ = log.first("hang")
     awake_at, _ = log.first("awake")
     if c.check(awake_at is not None, "the stand-in woke up and handled what was queued for it"):
-        c.check(exited_at - started_at >= 31000 - EARLY_MS and exited_at < awake_at,
+        c.check(exited_at - started_at >= 30000 - EARLY_MS and exited_at < awake_at,
                 f"the program gave up {exited_at - started_at} ms after it was started, "
                 f"{awake_at - exited_at} ms before the window answered again ({awake_at - hung_at} ms hung)")
     c.equal((log.all("restored"), log.all("key"), log.all("paste"), log.all("clipboard-changed")),
