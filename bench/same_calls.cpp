@@ -29,14 +29,40 @@ int main() {
     GetACP();
     HANDLE lock = CreateMutexA(nullptr, FALSE, "Local\\miyo-bench-same-calls");
     WaitForSingleObject(lock, 0);
-    HWND window = FindWindowA(nullptr, TITLE);
+    HWND window = FindWindowExA(nullptr, nullptr, nullptr, TITLE);
     if (!window) {
         return 1;
     }
+    HWND console = GetConsoleWindow();
+    if (console) {
+        GetAncestor(console, GA_ROOTOWNER);
+    }
+    IsWindow(window);
     DWORD_PTR answer;
     SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer);
+    IsWindow(window);
+    IsWindowEnabled(window);
+    IsWindow(window);
+    // The integrity levels of both processes.
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    HANDLE processes[] = {GetCurrentProcess(), OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId)};
+    for (HANDLE process : processes) {
+        HANDLE token;
+        if (process && OpenProcessToken(process, TOKEN_QUERY, &token)) {
+            BYTE label[sizeof(TOKEN_MANDATORY_LABEL) + SECURITY_MAX_SID_SIZE];
+            DWORD size;
+            if (GetTokenInformation(token, TokenIntegrityLevel, label, sizeof label, &size)) {
+                PSID sid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(label)->Label.Sid;
+                GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1);
+            }
+            CloseHandle(token);
+        }
+    }
+    CloseHandle(processes[1]);
     ShowWindowAsync(window, SW_SHOWNORMAL);
     SetForegroundWindow(window);
+    GetForegroundWindow();
 
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, lstrlenA(TEXT) + 256);
     lstrcpyA(static_cast<char*>(GlobalLock(block)), TEXT);
@@ -49,8 +75,21 @@ int main() {
     GlobalUnlock(locale);
     SetClipboardData(CF_LOCALE, locale);
     CloseClipboard();
+    GetClipboardSequenceNumber();
 
-    GetForegroundWindow();
+    // What is checked right before each burst of keys.
+    auto ready = [window] {
+        for (int vk : {VK_SHIFT, VK_CONTROL, VK_MENU, VK_LWIN, VK_RWIN}) {
+            GetAsyncKeyState(vk);
+        }
+        IsWindow(window);
+        IsWindowEnabled(window);
+        DWORD_PTR answer;
+        SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500, &answer);
+        GetForegroundWindow();
+    };
+    ready();
+    GetClipboardSequenceNumber();
     const WORD chordKeys[] = {VK_OEM_2, 0, 'V'};  // 0: Delete on its own
     for (WORD vk : chordKeys) {
         if (vk) {
@@ -63,7 +102,7 @@ int main() {
             Key(VK_DELETE, KEYEVENTF_KEYUP);
         }
     }
-    GetForegroundWindow();
+    ready();
     Key(VK_F5, 0);
     Key(VK_F5, KEYEVENTF_KEYUP);
     ReleaseMutex(lock);

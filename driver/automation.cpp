@@ -80,6 +80,20 @@ bool IsInFront(WindowHandle window) {
     return desktop::GetForegroundWindow() == window;
 }
 
+// The user's clipboard is only replaced once TALMERINE is in front, and stays there:
+// activation is partly asynchronous and can be refused, and another program that takes
+// the foreground back at once (Windows grants one its own request) would otherwise
+// pass a single look.
+bool StaysInFront(WindowHandle window) {
+    bool inFrontAtLastCheck = false;
+    return PollUntil(FOREGROUND_WAIT_MS, FOREGROUND_POLL_MS, [&] {
+        bool inFront = IsInFront(window);
+        bool stayed = inFront && inFrontAtLastCheck;
+        inFrontAtLastCheck = inFront;
+        return stayed;
+    });
+}
+
 // A held modifier would turn Delete into Shift+Delete (Cut) or the keys into menu
 // accelerators. The series waits a little for the user to let go.
 bool ModifiersReleased() {
@@ -155,8 +169,7 @@ Outcome RunSeries() {
 
     desktop::ShowWindow(window, SHOW_NORMAL);
     desktop::SetForegroundWindow(window);
-    // The user's clipboard is only replaced once TALMERINE is in front.
-    if (!PollUntil(FOREGROUND_WAIT_MS, FOREGROUND_POLL_MS, [&] { return IsInFront(window); })) {
+    if (!StaysInFront(window)) {
         return {MSG_NOT_FOREGROUND, EXIT_NOT_DELIVERED};
     }
 

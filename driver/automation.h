@@ -130,8 +130,8 @@ inline constexpr unsigned DIALOG_WAIT_SECONDS = 30;
 // Right before each burst of keys the window's thread must be reading its messages: a
 // round trip within this long (at once, when it is).
 inline constexpr unsigned ANSWER_BEFORE_KEYS_MS = 500;
-// Activation is partly asynchronous and can be refused: the window must be in front
-// within this long, checked this often, before the clipboard is touched.
+// Activation is partly asynchronous and can be refused: the window must be in front at
+// two checks in a row, this often, within this long, before the clipboard is touched.
 inline constexpr unsigned FOREGROUND_WAIT_MS = 1000;
 inline constexpr unsigned FOREGROUND_POLL_MS = 50;
 // Another run holding the desktop: waited for quietly this long, then, once the user

@@ -46,10 +46,10 @@ Calls LaunchCalls(int attempts, bool found, bool refused = false) {
 }
 
 const std::string ANSWERS = "answers within 1000? window yes";
-// Asked, no dialog, not elevated, shown, in front at the first look, filled.
+// Asked, no dialog, not elevated, shown, in front at two looks 50 ms apart, filled.
 const Calls ACTIVATE_AND_FILL = {
     IS_WINDOW, ANSWERS, IS_WINDOW, "enabled? window yes", IS_WINDOW, "integrity of window? not above",
-    "show window 1", "foreground window", "in front? window",
+    "show window 1", "foreground window", "in front? window", "sleep 50", "in front? window",
     std::string("clipboard ") + PASTE_TEXT + " locale 0x411", "clipboard number? 101", "sleep 500"};
 
 // What is checked right before each burst of keys.
@@ -317,9 +317,9 @@ TEST_P(Timing, KeysFollowTheMandatedPauses) {
 
 INSTANTIATE_TEST_SUITE_P(
     ByAppearance, Timing,
-    testing::Values(TimingCase{"PresentAtStart", 1, 500},
-                    TimingCase{"FirstAttempt", 2, 1000 + 3000 + 500},
-                    TimingCase{"LastAttempt", 61, 60 * 1000 + 3000 + 500}),
+    testing::Values(TimingCase{"PresentAtStart", 1, 50 + 500},
+                    TimingCase{"FirstAttempt", 2, 1000 + 3000 + 50 + 500},
+                    TimingCase{"LastAttempt", 61, 60 * 1000 + 3000 + 50 + 500}),
     [](const testing::TestParamInfo<TimingCase>& info) { return std::string(info.param.name); });
 
 TEST(Sequence, GivingUpTakesTheWholeMinute) {
@@ -383,13 +383,13 @@ TEST_P(HeldModifier, WaitsForTheReleaseOrSendsNothingMore) {
 INSTANTIATE_TEST_SUITE_P(
     AtFirstKeyAndAtF5, HeldModifier,
     testing::Values(
-        // Clipboard filled at 0, first check at 500.
-        ModifierCase{"NotHeld", 0, 0, 0, 12, 500, 700, 2},
-        ModifierCase{"HeldAtFirstKeyReleasedWithinWait", 0, 1230, 0, 12, 1250, 1450, 17},
-        ModifierCase{"HeldAtFirstKeyReleasedAtLastCheck", 0, 2500, 0, 12, 2500, 2700, 42},
-        ModifierCase{"HeldAtFirstKeyPastWait", 0, 2501, 2, 0, 0, 2500, 41},
-        ModifierCase{"HeldAtF5ReleasedWithinWait", 600, 1000, 0, 12, 500, 1000, 8},
-        ModifierCase{"HeldAtF5PastWait", 600, 60000, 2, 10, 500, 2700, 42}),
+        // Clipboard filled at 50 (the window seen in front twice), first check at 550.
+        ModifierCase{"NotHeld", 0, 0, 0, 12, 550, 750, 2},
+        ModifierCase{"HeldAtFirstKeyReleasedWithinWait", 0, 1230, 0, 12, 1250, 1450, 16},
+        ModifierCase{"HeldAtFirstKeyReleasedAtLastCheck", 0, 2550, 0, 12, 2550, 2750, 42},
+        ModifierCase{"HeldAtFirstKeyPastWait", 0, 2551, 2, 0, 0, 2550, 41},
+        ModifierCase{"HeldAtF5ReleasedWithinWait", 600, 1000, 0, 12, 550, 1000, 7},
+        ModifierCase{"HeldAtF5PastWait", 600, 60000, 2, 10, 550, 2750, 42}),
     [](const testing::TestParamInfo<ModifierCase>& info) { return std::string(info.param.name); });
 
 // Another run holding the desktop: this one waits for it quietly for a second, then
@@ -447,12 +447,12 @@ const std::string WAITING_FOR_OTHER = MSG_WAITING_FOR_OTHER_RUN;
 INSTANTIATE_TEST_SUITE_P(
     ByOtherRun, RunLock,
     testing::Values(
-        LockCase{"Free", 0, false, "taken", MSG_DONE, 0, 500},
-        LockCase{"ReleasedWithinTheQuietSecond", 800, false, "taken", MSG_DONE, 0, 1300},
-        LockCase{"TakenThenReleased", 8000, false, "taken", WAITING_FOR_OTHER + Dots(7) + "\n" + MSG_DONE, 0, 8500},
+        LockCase{"Free", 0, false, "taken", MSG_DONE, 0, 550},
+        LockCase{"ReleasedWithinTheQuietSecond", 800, false, "taken", MSG_DONE, 0, 1350},
+        LockCase{"TakenThenReleased", 8000, false, "taken", WAITING_FOR_OTHER + Dots(7) + "\n" + MSG_DONE, 0, 8550},
         LockCase{"ReleasedAtTheLastMoment", 181000, false, "taken",
-                 WAITING_FOR_OTHER + Dots(180) + "\n" + MSG_DONE, 0, 181500},
-        LockCase{"OwnerDied", 3000, true, "abandoned, taken", WAITING_FOR_OTHER + Dots(2) + "\n" + MSG_DONE, 0, 3500},
+                 WAITING_FOR_OTHER + Dots(180) + "\n" + MSG_DONE, 0, 181550},
+        LockCase{"OwnerDied", 3000, true, "abandoned, taken", WAITING_FOR_OTHER + Dots(2) + "\n" + MSG_DONE, 0, 3550},
         LockCase{"TakenPastTheWait", LOCK_NEVER_FREE, false, "timed out",
                  WAITING_FOR_OTHER + Dots(180) + "\n" + MSG_ALREADY_RUNNING, 2, 181000}),
     [](const testing::TestParamInfo<LockCase>& info) { return std::string(info.param.name); });
@@ -522,14 +522,14 @@ const std::string NOT_ANSWERING = MSG_NOT_ANSWERING;
 INSTANTIATE_TEST_SUITE_P(
     ByWhenItAnswers, Answering,
     testing::Values(
-        AnswerCase{"AtOnce", 1, 0, DONE, 0, 3, 500},
-        AnswerCase{"WithinTheFirstSecond", 1, 1000, DONE, 0, 3, 1500},
-        AnswerCase{"AfterThreeSeconds", 1, 3500, WAITING + "...\n" + DONE, 0, 6, 4000},
-        AnswerCase{"InTheLastSecond", 1, 31000, WAITING + Dots(30) + "\n" + DONE, 0, 33, 31500},
+        AnswerCase{"AtOnce", 1, 0, DONE, 0, 3, 550},
+        AnswerCase{"WithinTheFirstSecond", 1, 1000, DONE, 0, 3, 1550},
+        AnswerCase{"AfterThreeSeconds", 1, 3500, WAITING + "...\n" + DONE, 0, 6, 4050},
+        AnswerCase{"InTheLastSecond", 1, 31000, WAITING + Dots(30) + "\n" + DONE, 0, 33, 31550},
         AnswerCase{"JustTooLate", 1, 31001, WAITING + Dots(30) + "\n" + NOT_ANSWERING, 2, 31, 31000},
         AnswerCase{"Never", 1, NEVER, WAITING + Dots(30) + "\n" + NOT_ANSWERING, 2, 31, 31000},
         // After a launch the window is asked once the 3000 ms settle is over.
-        AnswerCase{"AfterALaunch", 2, 6500, LAUNCHING + ".\n" + WAITING + "..\n" + DONE, 0, 5, 7000},
+        AnswerCase{"AfterALaunch", 2, 6500, LAUNCHING + ".\n" + WAITING + "..\n" + DONE, 0, 5, 7050},
         AnswerCase{"NeverAfterALaunch", 2, NEVER,
                    LAUNCHING + ".\n" + WAITING + Dots(30) + "\n" + NOT_ANSWERING, 2, 31, 35000}),
     [](const testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
@@ -542,7 +542,7 @@ TEST(Sequence, RunLockOutwaitsTheLongestRoad) {
     SimScript script = Script(61, true);
     script.windowAnswersFromMs = 60000 + 3000 + 1000 + 30000;
     script.dialogOpenUntilMs = script.windowAnswersFromMs + 30000;
-    script.foregroundAfterMs = FOREGROUND_WAIT_MS;
+    script.foregroundAfterMs = FOREGROUND_WAIT_MS - FOREGROUND_POLL_MS;
     script.clipboardTakesMs = 1000;
     unsigned firstCheck = script.dialogOpenUntilMs + 1000 + 1000 + 500;
     script.modifierHeldFromMs = firstCheck;
@@ -674,9 +674,12 @@ INSTANTIATE_TEST_SUITE_P(
                       ELEVATED, 2, 0, false, ""},
         ReadinessCase{"InFrontLate", [](SimScript& s) { s.foregroundAfterMs = 400; },
                       DONE, 0, 12, true, "window"},
-        ReadinessCase{"InFrontAtTheLastCheck", [](SimScript& s) { s.foregroundAfterMs = 1000; },
+        ReadinessCase{"InFrontForTheLastTwoChecks", [](SimScript& s) { s.foregroundAfterMs = 950; },
                       DONE, 0, 12, true, "window"},
-        ReadinessCase{"InFrontTooLate", [](SimScript& s) { s.foregroundAfterMs = 1001; },
+        ReadinessCase{"InFrontTooLate", [](SimScript& s) { s.foregroundAfterMs = 951; },
+                      NOT_IN_FRONT, 2, 0, false, "window"},
+        // Another program took the foreground back at once: seen once, never twice.
+        ReadinessCase{"InFrontForAMoment", [](SimScript& s) { s.frontLostAtMs = 30; },
                       NOT_IN_FRONT, 2, 0, false, "window"},
         ReadinessCase{"ForegroundRefused", [](SimScript& s) { s.foregroundRefused = true; },
                       NOT_IN_FRONT, 2, 0, false, "window"},

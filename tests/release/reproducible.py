@@ -3,6 +3,9 @@
 depth: the zips must be the same, byte for byte, and hold what a user needs. A work
 tree with uncommitted changes must be refused, leaving no zip behind.
 
+The zips are of the last commit; the guide in the work tree is checked as well, so that
+an uncommitted edit of it is seen too.
+
 Usage: reproducible.py SOURCE_DIR WORK_DIR
 """
 import hashlib
@@ -11,7 +14,11 @@ import os
 import shutil
 import subprocess
 import sys
+import time
 import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "host"))
+from check_texts import EXPECTED as TEXTS  # noqa: E402
 
 passed = failed = 0
 
@@ -40,6 +47,10 @@ def main():
         print(f"FAIL {source} is not a git checkout: a release is made from a commit ({head.stderr.strip()})")
         return 1
     commit = head.stdout.strip()
+    commit_time = int(git("log", "-1", "--format=%ct", commit, cwd=source).stdout.strip())
+    dirty = git("status", "--porcelain", cwd=source).stdout.splitlines()
+    print(f"   the zips are made from commit {commit[:12]}"
+          + (f"; {len(dirty)} uncommitted change(s) in {source} are not in them" if dirty else ""), flush=True)
     shutil.rmtree(work, ignore_errors=True)
     checkouts = [os.path.join(work, "a"), os.path.join(work, "second", "checkout", "b")]
     zips = []
@@ -64,20 +75,28 @@ def main():
         names = z.namelist()
         check(names == ["miyo-intro.exe", "README-ja.txt", "SHA256SUMS"], f"members in order: {names}")
         members = {n: z.read(n) for n in names}
-        check(all(i.create_system == 0 and i.date_time >= (1980, 1, 1, 0, 0, 0) for i in z.infolist()),
-              "members carry no Unix mode and a fixed time")
+        # A zip holds even seconds in local-time fields, written here as UTC.
+        stamp = time.gmtime(commit_time)[:5] + (time.gmtime(commit_time)[5] // 2 * 2,)
+        times = {i.date_time for i in z.infolist()}
+        check(all(i.create_system == 0 for i in z.infolist()) and times == {stamp},
+              f"members carry no Unix mode and the commit's time {stamp} (got {sorted(times)})")
     built = open(os.path.join(checkouts[0], "build", "release", "miyo-intro.exe"), "rb").read()
     check(members.get("miyo-intro.exe") == built and built[:2] == b"MZ", "the exe is the one built")
     guide = members.get("README-ja.txt", b"")
     check(guide.startswith(b"\xef\xbb\xbf") and b"\n" not in guide.replace(b"\r\n", b""),
           "the guide is UTF-8 with a byte order mark and CR LF line ends, for Notepad")
     text = guide.decode("utf-8", errors="replace")
-    for needed in ("使い方", "C:\\Program Files\\Kyt\\Talmerine\\Talmerine.exe", "終了（終了コード 0）",
-                   "ミヨが見つからない（終了コード 1）", "Error: キーが押されたまま（終了コード 2）",
-                   "Error: 既に実行中（終了コード 2）", "Error: ミヨが応答しない（終了コード 2）",
-                   "ミヨの応答を待っています", "Error: code page for non-Unicode programs is",
-                   "ベータ: ワールドワイド言語サポートで Unicode UTF-8 を使用", "KB2533623", "SmartScreen"):
-        check(needed in text, f"the guide mentions {needed}")
+    with open(os.path.join(source, "release", "README-ja.txt"), encoding="utf-8") as f:
+        work_tree_text = f.read()
+    # Every message the program can write (its texts as compiled are checked against the
+    # same list), and what a user must find besides.
+    messages = [t.rstrip("\n") for name, (t, _) in TEXTS.items() if name.startswith("MSG_") and len(t.strip()) > 1]
+    for needed in messages + ["使い方", "C:\\Program Files\\Kyt\\Talmerine\\Talmerine.exe", "（終了コード 0）",
+                              "（終了コード 1）", "（終了コード 2）",
+                              "ベータ: ワールドワイド言語サポートで Unicode UTF-8 を使用", "KB2533623", "SmartScreen"]:
+        check(needed in text and needed in work_tree_text,
+              f"the guide mentions {needed!r}" + ("" if needed in text else " (not in the commit's)")
+              + ("" if needed in work_tree_text else " (not in the work tree's)"))
     sums = members.get("SHA256SUMS", b"").decode("ascii", errors="replace").splitlines()
     want = [f"{hashlib.sha256(members.get(n, b'')).hexdigest()}  {n}" for n in ("miyo-intro.exe", "README-ja.txt")]
     check(sums == want, f"SHA256SUMS lists the exe and the guide: {sums}")
