@@ -79,7 +79,8 @@ int main() {
 
     // What is checked right before each burst of keys.
     auto ready = [window] {
-        for (int vk : {VK_SHIFT, VK_CONTROL, VK_MENU, VK_LWIN, VK_RWIN}) {
+        const int modifiers[] = {VK_SHIFT, VK_CONTROL, VK_MENU, VK_LWIN, VK_RWIN};
+        for (int vk : modifiers) {
             GetAsyncKeyState(vk);
         }
         IsWindow(window);
