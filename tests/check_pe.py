@@ -82,11 +82,19 @@ def main():
     info = found.get((RT_VERSION, 1), b"")
     manifest = found.get((RT_MANIFEST, 1), b"").decode("utf-8", errors="replace")
 
+    def string_table(table):
+        # A StringTable: wLength, wValueLength, wType, then its key ("041104B0") and its
+        # strings, all within wLength bytes: a field of the next table is not this one's.
+        at = info.find(table.encode("utf-16-le") + b"\0\0")
+        if at < 6:
+            return b""
+        return info[at - 6:at - 6 + struct.unpack_from("<H", info, at - 6)[0]]
+
     def has_string(table, key, value):
         # A String entry: its key, NUL, padding to 4 bytes, then the value and NUL.
-        at = info.find(table.encode("utf-16-le"))
-        key_at = info.find(key.encode("utf-16-le") + b"\0\0", at)
-        return at >= 0 and key_at >= 0 and (value + "\0").encode("utf-16-le") in info[key_at:key_at + 512]
+        block = string_table(table)
+        key_at = block.find(key.encode("utf-16-le") + b"\0\0")
+        return key_at >= 0 and (value + "\0").encode("utf-16-le") in block[key_at:key_at + 512]
 
     checks = [
         (f"file format {fmt}", f"file format {fmt}" in headers),
@@ -102,7 +110,7 @@ def main():
            all(info.find(k.encode("utf-16-le"), info.find(table.encode("utf-16-le"))) > 0
                for k in ("FileDescription", "LegalCopyright")))
           for table in ("041104B0", "040904B0")],
-        ("Japanese description in the 041104B0 table", "TALMERINE に".encode("utf-16-le") in info),
+        ("Japanese description in the 041104B0 table", "TALMERINE に".encode("utf-16-le") in string_table("041104B0")),
         ("manifest is resource 1", bool(manifest)),
         ('manifest: requestedExecutionLevel level="asInvoker"', 'level="asInvoker"' in manifest),
         *[(f"manifest: supportedOS {name}", guid in manifest) for name, guid in SUPPORTED_OS.items()],

@@ -158,6 +158,7 @@ TEST_P(Outcome, WritesExactlyAndExitsWithItsStatus) {
     EXPECT_EQ(calls[0], CODE_PAGE);
     EXPECT_EQ(calls[1], TAKE_LOCK);
     EXPECT_FALSE(Sim().lockHeld);
+    EXPECT_EQ(CtrlPresses(Sim().keys), CtrlReleases(Sim().keys)) << "Ctrl left down";
 }
 
 const std::string LAUNCHING = MSG_LAUNCHING;

@@ -302,10 +302,14 @@ class Session:
 
     def _ensure_template(self):
         """Makes the template prefix, or makes it again when it was made for other
-        loaders: one made by wine64 alone fails every 32-bit program with exit status 53."""
+        loaders (one made by wine64 alone fails every 32-bit program with exit status 53)
+        or by another version of Wine."""
         self.env["WINEPREFIX"] = self.template
         self.i386_starts = self._i386_loader_starts()
-        kind = "wow64" if self.i386_starts else "wine64"
+        # Made again after a Wine upgrade too: every session linked from an older Wine's
+        # template would run `wineboot --update` through the shared links, each time.
+        status, version = self.run([WINE64_LOADER, "--version"], timeout=60)
+        kind = ("wow64" if self.i386_starts else "wine64") + " " + version.decode(errors="replace").strip()
         kind_file = os.path.join(self.template, "miyo-prefix-kind")
         made = None
         if os.path.exists(os.path.join(self.template, "system.reg")) and os.path.exists(kind_file):
@@ -314,7 +318,7 @@ class Session:
             return
         shutil.rmtree(self.template, ignore_errors=True)
         os.makedirs(self.template)
-        boot = ["wine"] if kind == "wow64" else [WINE64_LOADER]
+        boot = ["wine"] if self.i386_starts else [WINE64_LOADER]
         status, _ = self.run(boot + ["wineboot", "-i"], timeout=600)
         self.stop_wine()
         if status != 0 or not os.path.exists(os.path.join(self.template, "system.reg")):
