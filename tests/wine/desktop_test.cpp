@@ -337,6 +337,9 @@ void RunLock() {
     Check(taken && PreciseMs() - start < 100, "released by the other: taken, asked again with the same handle");
     desktop::ReleaseRunLock();
 
+    // A handle kept open here keeps the mutex itself alive after its owner has gone (with
+    // none open, it would be a fresh mutex, never abandoned).
+    HANDLE keptAlive = CreateMutexA(nullptr, FALSE, LOCK_NAME);
     LockHolder dying = {nullptr, nullptr};
     thread = OtherHolds(dying);
     WaitForSingleObject(thread, 5000);
@@ -345,6 +348,7 @@ void RunLock() {
     taken = desktop::TakeRunLock(LOCK_NAME, 1000);
     Check(taken && PreciseMs() - start < 100, "left by an owner that ended holding it (abandoned): taken at once");
     desktop::ReleaseRunLock();
+    CloseHandle(keptAlive);
 }
 
 }  // namespace
