@@ -76,6 +76,16 @@ int Dump() {
     return 0;
 }
 
+// The title, given as code page 932 bytes in hex.
+void FromHex(const char* hex, char* out, size_t size) {
+    size_t n = 0;
+    for (; hex[0] && hex[1] && n + 1 < size; hex += 2) {
+        char pair[3] = {hex[0], hex[1], 0};
+        out[n++] = static_cast<char>(std::strtoul(pair, nullptr, 16));
+    }
+    out[n] = 0;
+}
+
 struct Dismissal {
     char title[256];
     int count;
@@ -93,11 +103,7 @@ BOOL CALLBACK DismissIfTitled(HWND window, LPARAM param) {
 
 int Dismiss(const char* hex) {
     Dismissal dismissal = {};
-    size_t n = 0;
-    for (; hex[0] && hex[1] && n + 1 < sizeof dismissal.title; hex += 2) {
-        char pair[3] = {hex[0], hex[1], 0};
-        dismissal.title[n++] = static_cast<char>(std::strtoul(pair, nullptr, 16));
-    }
+    FromHex(hex, dismissal.title, sizeof dismissal.title);
     EnumWindows(DismissIfTitled, reinterpret_cast<LPARAM>(&dismissal));
     std::printf("%d\n", dismissal.count);
     return 0;
@@ -183,15 +189,6 @@ int StealFront(DWORD ms) {
     return 0;
 }
 
-// The title, given as code page 932 bytes in hex.
-void FromHex(const char* hex, char* out, size_t size) {
-    size_t n = 0;
-    for (; hex[0] && hex[1] && n + 1 < size; hex += 2) {
-        char pair[3] = {hex[0], hex[1], 0};
-        out[n++] = static_cast<char>(std::strtoul(pair, nullptr, 16));
-    }
-    out[n] = 0;
-}
 
 void WriteEnter(HANDLE input) {
     INPUT_RECORD records[2] = {};

@@ -185,6 +185,13 @@ class Case:
         status, out = self.session.run([winenv.WINE64_LOADER, self.desktool_exe, *args], timeout=30)
         return out.decode("ascii", errors="replace").strip()
 
+    def desktool_running(self, first_line, what, *args):
+        """desktool left running, once it has printed `first_line` (it is ready)."""
+        proc = self.session.popen([winenv.WINE64_LOADER, self.desktool_exe, *args], stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.equal(proc.stdout.readline().decode(errors="replace").strip(), first_line, what)
+        return proc
+
     def start_program(self, env=None, exe=None):
         # Standard input at its end: a failure path reads it and ends at once.
         return self.session.popen(self.session.command(exe or self.exe), env, stdin=subprocess.DEVNULL,
@@ -671,9 +678,8 @@ def case_clipboard_rewritten(c):
     foreign pasted."""
     c.install_standin()
     c.start_standin("standin")
-    rewriter = c.session.popen([winenv.WINE64_LOADER, c.desktool_exe, "rewrite-clipboard", "150"],
-                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    c.equal(rewriter.stdout.readline().strip(), b"listening", "the other program listens for clipboard changes")
+    rewriter = c.desktool_running("listening", "the other program listens for clipboard changes",
+                                  "rewrite-clipboard", "150")
     status, out = c.run_program()
     _, rewrote = c.session.finish(rewriter, timeout=30)
     log = c.settled("standin")
@@ -704,9 +710,7 @@ def case_front_stolen(c):
     c.install_standin()
     c.place_old_clipboard()
     c.start_standin("standin")
-    thief = c.session.popen([winenv.WINE64_LOADER, c.desktool_exe, "steal-front", "180000"],
-                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    c.equal(thief.stdout.readline().strip(), b"stealing", "the other window took the foreground")
+    thief = c.desktool_running("stealing", "the other window took the foreground", "steal-front", "180000")
     status, out = c.run_program()
     winenv._kill_group(thief)
     log = c.settled("standin")
