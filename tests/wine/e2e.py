@@ -3,6 +3,7 @@
 
 Usage: e2e.py BUILD_DIR CASE     (CASE: one of CASES below, or "list": each with the
                                   seconds it takes, about)
+       E2E_START_DELAY_S=12 e2e.py BUILD_DIR CASE   (the program started 12 s late)
 
 Each case prints every check it made and "N passed, N failed"; a failing case also
 prints the program's transcript, its exit status and the stand-in's log. Exit status:
@@ -192,9 +193,16 @@ class Case:
         self.equal(proc.stdout.readline().decode(errors="replace").strip(), first_line, what)
         return proc
 
+    def program_command(self, exe=None, *args):
+        """The program under test; E2E_START_DELAY_S=N starts it N s late, as an emulated
+        32-bit start does, to show that a case holds whatever the start-up time."""
+        command = self.session.command(exe or self.exe, *args)
+        delay = os.environ.get("E2E_START_DELAY_S", "")
+        return ["sh", "-c", f'sleep {float(delay)}; exec "$@"', "delayed"] + command if delay else command
+
     def start_program(self, env=None, exe=None):
         # Standard input at its end: a failure path reads it and ends at once.
-        return self.session.popen(self.session.command(exe or self.exe), env, stdin=subprocess.DEVNULL,
+        return self.session.popen(self.program_command(exe), env, stdin=subprocess.DEVNULL,
                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
 
     def finish_program(self, proc, what="", timeout=120):
@@ -222,7 +230,7 @@ class Case:
         self.xdotool("keyup", "shift")
 
     def run_program(self, args=(), input=b"", env=None, timeout=120):
-        proc = self.session.popen(self.session.command(self.exe, *args), env, stdin=subprocess.PIPE,
+        proc = self.session.popen(self.program_command(None, *args), env, stdin=subprocess.PIPE,
                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         status, out = self.session.finish(proc, input, timeout)
         self.evidence.append(f"exit status {status}; transcript {out!r} = {out.decode('cp932', 'replace')!r}")
@@ -422,7 +430,7 @@ def case_not_found(c):
     left waiting holds nobody up."""
     c.install_standin(present=False)
     env = c.standin_env("standin", delay_ms=1500)
-    waiting = c.session.popen(c.session.command(c.exe), env, stdin=subprocess.PIPE,
+    waiting = c.session.popen(c.program_command(), env, stdin=subprocess.PIPE,
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     appearances, _ = dismiss_error_dialogs(c, lambda: waiting.poll() is not None, 60)
     c.equal(appearances, 1, "the shell's error dialog appeared for the first copy's launch")
