@@ -88,9 +88,11 @@ std::uint64_t NowMs() {
 }
 
 void SleepUntil(std::uint64_t deadlineMs) {
-    // Sleep may end a little early (timer resolution); the clock decides.
-    for (std::uint64_t now = NowMs(); now < deadlineMs; now = NowMs()) {
-        ::Sleep(static_cast<DWORD>(deadlineMs - now));
+    // Sleep may end a little early (timer resolution); the clock decides. Until it reads
+    // past the deadline: a deadline set from a reading of this clock, which drops the
+    // fraction of its millisecond, is then met in full.
+    for (std::uint64_t now = NowMs(); now <= deadlineMs; now = NowMs()) {
+        ::Sleep(static_cast<DWORD>(deadlineMs - now + 1));
     }
 }
 

@@ -81,8 +81,9 @@ bool TakeRunLock(CodePage932Text name, unsigned waitMs);
 void ReleaseRunLock();
 
 void Sleep(unsigned milliseconds);
-// A monotonic clock in milliseconds, read finely (not in the 10-16 ms steps of the tick
-// count), and a sleep until it reads at least `deadlineMs`.
+// A monotonic clock in whole milliseconds, read finely (not in the 10-16 ms steps of the
+// tick count), and a sleep until it has passed `deadlineMs`, so that a deadline set from
+// one of its readings is met in full.
 std::uint64_t NowMs();
 void SleepUntil(std::uint64_t deadlineMs);
 
