@@ -1,6 +1,7 @@
 // Taps and Ctrl chords made of single key events. Free of Win32 so that the host tests
 // can drive it with refused events.
 #include "driver/automation.h"
+#include "driver/waits.h"
 
 namespace {
 
@@ -9,15 +10,8 @@ namespace {
 // came in between); one that the system keeps refusing (a secure desktop in front)
 // cannot be helped from here.
 bool ReleaseCtrl() {
-    for (unsigned waited = 0;; waited += CTRL_RELEASE_RETRY_MS) {
-        if (desktop::SendKeyUp(KEY_CONTROL) != 0) {
-            return true;
-        }
-        if (waited >= CTRL_RELEASE_RETRY_LIMIT_MS) {
-            return false;
-        }
-        desktop::Sleep(CTRL_RELEASE_RETRY_MS);
-    }
+    return PollUntil(CTRL_RELEASE_RETRY_LIMIT_MS, CTRL_RELEASE_RETRY_MS,
+                     [] { return desktop::SendKeyUp(KEY_CONTROL) != 0; });
 }
 
 }  // namespace

@@ -112,7 +112,7 @@ inline constexpr char RUN_LOCK_NAME[] = "Local\\miyo-intro-run";
 
 // Pauses and bounds, in milliseconds where they are times.
 inline constexpr int POLL_LIMIT = 60;                        // lookups after a launch, one a second
-inline constexpr unsigned POLL_INTERVAL_MS = 1000;
+inline constexpr unsigned POLL_INTERVAL_MS = 1000;            // a dot each, in every wait the user watches
 inline constexpr unsigned SETTLE_AFTER_LAUNCH_MS = 3000;     // a new window is not ready for input at once
 inline constexpr unsigned SETTLE_AFTER_CLIPBOARD_MS = 500;
 inline constexpr unsigned PAUSE_BEFORE_ACTION_KEY_MS = 200;  // lets the paste land before F5

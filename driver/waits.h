@@ -20,7 +20,7 @@ bool DotEachSecondUntil(unsigned seconds, Ready ready) {
     std::uint64_t start = desktop::NowMs();
     for (unsigned second = 1; second <= seconds; second++) {
         desktop::WriteMessage(MSG_PROGRESS_DOT);
-        std::uint64_t endOfSecond = start + 1000ull * second;
+        std::uint64_t endOfSecond = start + std::uint64_t{POLL_INTERVAL_MS} * second;
         if (ready(endOfSecond)) {
             return true;
         }

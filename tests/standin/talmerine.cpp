@@ -148,13 +148,29 @@ void LogPaste() {
     Log("%s formats=%s", line, formats);
 }
 
+// A tick count `ms` from now; never 0, which stands for none.
+DWORD Deadline(unsigned ms) {
+    DWORD at = GetTickCount() + ms;
+    return at ? at : 1;
+}
+
+// True once `deadline` (0: none) has come; otherwise shortens `wait` to it.
+bool DueIn(DWORD deadline, DWORD& wait) {
+    if (!deadline) {
+        return false;
+    }
+    long left = static_cast<long>(deadline - GetTickCount());
+    if (left <= 0) {
+        return true;
+    }
+    wait = wait < static_cast<DWORD>(left) ? wait : static_cast<DWORD>(left);
+    return false;
+}
+
 void HoldClipboard() {
     if (OpenClipboard(mainWindow)) {
         Log("clipboard-held");
-        releaseClipboardAt = GetTickCount() + holdClipboardMs;
-        if (!releaseClipboardAt) {
-            releaseClipboardAt = 1;
-        }
+        releaseClipboardAt = Deadline(holdClipboardMs);
     } else {
         Log("clipboard-hold-failed");
     }
@@ -348,8 +364,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
         SetForegroundWindow(dialog);
         Log("dialog-open");
     }
-    unsigned replaceAfter = EnvNumber("TALMERINE_REPLACE_AFTER_MS");
-    DWORD replaceAt = GetTickCount() + replaceAfter;
+    unsigned replaceAfterMs = EnvNumber("TALMERINE_REPLACE_AFTER_MS");
+    DWORD replaceAt = replaceAfterMs ? Deadline(replaceAfterMs) : 0;
 
     holdClipboardMs = EnvNumber("TALMERINE_HOLD_CLIPBOARD_MS");
     holdOnNull = EnvEquals("TALMERINE_HOLD_ON_NULL", "1");
@@ -373,25 +389,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
                 Log("idle");
                 handledSinceIdle = false;
             }
+            // What is due at a time of its own, handled here rather than by timers.
             DWORD wait = INFINITE;
-            if (releaseClipboardAt) {
-                long left = static_cast<long>(releaseClipboardAt - GetTickCount());
-                if (left <= 0) {
-                    releaseClipboardAt = 0;
-                    CloseClipboard();
-                    Log("clipboard-released");
-                    continue;
-                }
-                wait = static_cast<DWORD>(left);
+            if (DueIn(releaseClipboardAt, wait)) {
+                releaseClipboardAt = 0;
+                CloseClipboard();
+                Log("clipboard-released");
+                continue;
             }
-            if (replaceAfter) {
-                long left = static_cast<long>(replaceAt - GetTickCount());
-                if (left <= 0) {
-                    replaceAfter = 0;
-                    ReplaceMainWindow(instance);
-                    continue;
-                }
-                wait = wait < static_cast<DWORD>(left) ? wait : static_cast<DWORD>(left);
+            if (DueIn(replaceAt, wait)) {
+                replaceAt = 0;
+                ReplaceMainWindow(instance);
+                continue;
             }
             MsgWaitForMultipleObjects(0, nullptr, FALSE, wait, QS_ALLINPUT);
             continue;

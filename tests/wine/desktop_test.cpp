@@ -312,19 +312,26 @@ HANDLE OtherHolds(LockHolder& holder) {
     return thread;
 }
 
+// Another thread tries to take the lock and ends at once, holding it if it got it: 0
+// when it did.
+DWORD OtherTakesAndEnds() {
+    LockHolder holder = {nullptr, nullptr};
+    HANDLE thread = OtherHolds(holder);
+    DWORD exitCode = 1;
+    WaitForSingleObject(thread, 5000);
+    GetExitCodeThread(thread, &exitCode);
+    CloseHandle(thread);
+    CloseHandle(holder.taken);
+    return exitCode;
+}
+
 void RunLock() {
     Check(desktop::TakeRunLock(LOCK_NAME, 0), "a free lock is taken at once");
-    LockHolder probe = {nullptr, nullptr};
-    HANDLE thread = OtherHolds(probe);
-    DWORD otherGotIt = 1;
-    WaitForSingleObject(thread, 5000);
-    GetExitCodeThread(thread, &otherGotIt);
-    Check(otherGotIt != 0, "while it is held another thread cannot have it");
-    CloseHandle(thread);
+    Check(OtherTakesAndEnds() != 0, "while it is held another thread cannot have it");
     desktop::ReleaseRunLock();
 
     LockHolder keeper = {nullptr, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-    thread = OtherHolds(keeper);
+    HANDLE thread = OtherHolds(keeper);
     double start = PreciseMs();
     bool taken = desktop::TakeRunLock(LOCK_NAME, 300);
     double took = PreciseMs() - start;
@@ -340,10 +347,7 @@ void RunLock() {
     // A handle kept open here keeps the mutex itself alive after its owner has gone (with
     // none open, it would be a fresh mutex, never abandoned).
     HANDLE keptAlive = CreateMutexA(nullptr, FALSE, LOCK_NAME);
-    LockHolder dying = {nullptr, nullptr};
-    thread = OtherHolds(dying);
-    WaitForSingleObject(thread, 5000);
-    CloseHandle(thread);
+    OtherTakesAndEnds();
     start = PreciseMs();
     taken = desktop::TakeRunLock(LOCK_NAME, 1000);
     Check(taken && PreciseMs() - start < 100, "left by an owner that ended holding it (abandoned): taken at once");
