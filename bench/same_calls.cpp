@@ -40,12 +40,22 @@ int main() {
     if (console) {
         GetAncestor(console, GA_ROOTOWNER);
     }
+    // Every condition of the gate before the clipboard and before each burst of keys.
+    auto ready = [window] {
+        IsWindow(window);
+        DWORD_PTR answer;
+        SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer);
+        IsWindowEnabled(window);
+        GetForegroundWindow();
+        const int modifiers[] = {VK_SHIFT, VK_CONTROL, VK_MENU, VK_LWIN, VK_RWIN};
+        for (int vk : modifiers) {
+            GetAsyncKeyState(vk);
+        }
+    };
     IsWindow(window);
     DWORD_PTR answer;
     SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer);
-    IsWindow(window);
     IsWindowEnabled(window);
-    IsWindow(window);
     // The integrity levels of both processes.
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
@@ -68,6 +78,7 @@ int main() {
     GetForegroundWindow();
     Sleep(50);
     GetForegroundWindow();
+    ready();
 
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, lstrlenA(TEXT) + 256);
     lstrcpyA(static_cast<char*>(GlobalLock(block)), TEXT);
@@ -82,18 +93,6 @@ int main() {
     CloseClipboard();
     GetClipboardSequenceNumber();
 
-    // What is checked right before each burst of keys.
-    auto ready = [window] {
-        const int modifiers[] = {VK_SHIFT, VK_CONTROL, VK_MENU, VK_LWIN, VK_RWIN};
-        for (int vk : modifiers) {
-            GetAsyncKeyState(vk);
-        }
-        IsWindow(window);
-        IsWindowEnabled(window);
-        DWORD_PTR answer;
-        SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500, &answer);
-        GetForegroundWindow();
-    };
     Sleep(500);
     ready();
     GetClipboardSequenceNumber();

@@ -62,6 +62,9 @@ void WriteMessage(CodePage932Text text) {
 }
 
 void ReadOneCharacter() {
+    // A pipe's output waits in the C runtime's buffer: a launcher reading it must see the
+    // message while this program waits for its answer.
+    std::fflush(stdout);
     // An Enter pressed while the dots ran is already in a console's input and would end
     // the read at once, the message unread.
     HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);

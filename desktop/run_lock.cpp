@@ -16,7 +16,10 @@ bool TakeRunLock(CodePage932Text name, unsigned waitMs) {
     if (!runLock) {
         runLock = ::CreateMutexA(nullptr, FALSE, name);
         if (!runLock) {
-            // The name is held by an object of another kind: runs could not be kept apart.
+            // ERROR_ACCESS_DENIED: a copy run as administrator made the mutex, and its
+            // default security lets this level open it only for SYNCHRONIZE (OpenMutexA
+            // would be the way in). Not had, like a lock still held: the caller asks again
+            // each second, and a copy that ends releases the name.
             return false;
         }
     }

@@ -33,9 +33,11 @@ bool AnswersWithin(WindowHandle window, unsigned timeoutMs) {
     DWORD_PTR ignored;
     // WM_NULL does nothing but come back once the thread reads its messages. With
     // SMTO_ABORTIFHUNG the call returns at once for a thread that Windows (and Wine)
-    // already counts as hung, 5 s without reading its messages.
-    return ::SendMessageTimeoutA(static_cast<HWND>(window), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, timeoutMs,
-                                 &ignored) != 0;
+    // already counts as hung, 5 s without reading its messages. A timeout of 0 means no
+    // limit to Wine (and to code analysis, C28604, on Windows): a caller held up past its
+    // deadline (a selection started in its console, a loaded machine) asks for 0.
+    UINT limit = timeoutMs ? timeoutMs : 1;
+    return ::SendMessageTimeoutA(static_cast<HWND>(window), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, limit, &ignored) != 0;
 }
 
 void LaunchTarget(CodePage932Text exePath, CodePage932Text workDir) {

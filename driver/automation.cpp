@@ -37,40 +37,59 @@ WindowHandle LaunchAndWaitForWindow() {
     return window;
 }
 
+// TALMERINE's window as this run knows it, and what is left of each wait it gets.
+struct Talmerine {
+    WindowHandle window;
+    WindowHandle shown = nullptr;             // restored and asked forward by this run
+    WindowHandle integrityChecked = nullptr;
+    bool replaced = false;
+    std::uint64_t answerMs = RESPONSE_CHECK_MS + RESPONSE_WAIT_SECONDS * std::uint64_t{1000};
+    std::uint64_t dialogMs = DIALOG_WAIT_SECONDS * std::uint64_t{1000};
+    std::uint64_t frontMs = FOREGROUND_WAIT_MS + FRONT_WAIT_SECONDS * std::uint64_t{1000};
+};
+
 // An application can replace its main window (a splash that becomes it, a framework
-// that recreates its handle): a handle that is no longer a window is looked up again
-// by the title before anything is done to it.
-bool StillThere(WindowHandle& window) {
-    if (!desktop::IsWindow(window)) {
-        window = FindTalmerine();
+// that recreates its handle): a handle that is no longer a window is looked up again by
+// the title. The new window may be busy making itself: it gets a time of its own to
+// answer, once, so that the run stays bounded.
+bool StillThere(Talmerine& talmerine) {
+    if (desktop::IsWindow(talmerine.window)) {
+        return true;
     }
-    return window != nullptr;
+    WindowHandle replacement = FindTalmerine();
+    if (!replacement) {
+        return false;
+    }
+    talmerine.window = replacement;
+    if (!talmerine.replaced) {
+        talmerine.replaced = true;
+        talmerine.answerMs = Talmerine{}.answerMs;
+    }
+    return true;
 }
 
 // A window whose thread does not read its messages (busy loading, or frozen) would hold
-// the program inside any call that waits for it: it is asked first, and given a bounded
-// time to answer, a dot a second, before anything is done to it. A window that closes
-// meanwhile ends the wait; the caller looks for it again.
-bool WaitUntilAnswering(WindowHandle window) {
-    if (desktop::AnswersWithin(window, RESPONSE_CHECK_MS)) {
-        return true;
-    }
-    return WaitTellingTheUser(MSG_WAITING_FOR_ANSWER, RESPONSE_WAIT_SECONDS, [&](std::uint64_t endOfSecond) {
-        return desktop::AnswersWithin(window, MsUntil(endOfSecond)) || !desktop::IsWindow(window);
-    });
+// the program inside any call that waits for it, and loses the keys queued for it. It is
+// told to the user and asked once a second; a window that closes meanwhile ends the wait
+// and is looked up again.
+bool WaitForAnswer(Talmerine& talmerine) {
+    WindowHandle window = talmerine.window;
+    return WaitTellingTheUserWithin(MSG_WAITING_FOR_ANSWER, RESPONSE_WAIT_SECONDS, talmerine.answerMs,
+                                    [&](std::uint64_t endOfSecond) {
+                                        return desktop::AnswersWithin(window, MsUntil(endOfSecond)) ||
+                                               !desktop::IsWindow(window);
+                                    });
 }
 
 // A modal dialog of TALMERINE's own disables its window and stays in front of it: keys
 // would reach the dialog, or a window that waits for it. The user can answer it.
-bool WaitUntilNoDialog(WindowHandle window) {
-    auto noDialog = [&] { return desktop::IsWindowEnabled(window) || !desktop::IsWindow(window); };
-    if (noDialog()) {
-        return true;
-    }
-    return WaitTellingTheUser(MSG_WAITING_FOR_DIALOG, DIALOG_WAIT_SECONDS, [&](std::uint64_t endOfSecond) {
-        desktop::SleepUntil(endOfSecond);
-        return noDialog();
-    });
+bool WaitForDialogToClose(Talmerine& talmerine) {
+    WindowHandle window = talmerine.window;
+    return WaitTellingTheUserWithin(MSG_WAITING_FOR_DIALOG, DIALOG_WAIT_SECONDS, talmerine.dialogMs,
+                                    [&](std::uint64_t endOfSecond) {
+                                        desktop::SleepUntil(endOfSecond);
+                                        return desktop::IsWindowEnabled(window) || !desktop::IsWindow(window);
+                                    });
 }
 
 // Keys go to whichever window has the focus, so none is sent unless TALMERINE is in
@@ -80,13 +99,12 @@ bool IsInFront(WindowHandle window) {
     return desktop::GetForegroundWindow() == window;
 }
 
-// The user's clipboard is only replaced once TALMERINE is in front, and stays there:
-// activation is partly asynchronous and can be refused, and another program that takes
-// the foreground back at once (Windows grants one its own request) would otherwise
-// pass a single look.
-bool StaysInFront(WindowHandle window) {
+// Once asked for, the front must hold for two looks in a row: activation is partly
+// asynchronous, and another program that takes the foreground back at once (Windows
+// grants one its own request) would otherwise pass a single look.
+bool StaysInFrontBy(WindowHandle window, std::uint64_t deadlineMs) {
     bool inFrontAtLastCheck = false;
-    return PollUntil(FOREGROUND_WAIT_MS, FOREGROUND_POLL_MS, [&] {
+    return PollUntilTime(deadlineMs, FOREGROUND_POLL_MS, [&] {
         bool inFront = IsInFront(window);
         bool stayed = inFront && inFrontAtLastCheck;
         inFrontAtLastCheck = inFront;
@@ -94,39 +112,98 @@ bool StaysInFront(WindowHandle window) {
     });
 }
 
-// A held modifier would turn Delete into Shift+Delete (Cut) or the keys into menu
-// accelerators. The series waits a little for the user to let go.
-bool ModifiersReleased() {
-    return PollUntil(MODIFIER_RELEASE_WAIT_MS, MODIFIER_POLL_MS, [] { return !desktop::IsModifierKeyHeld(); });
+// Shown in its normal state once, then asked forward. Windows refuses the foreground to
+// a program while the user works in another (the foreground lock) and flashes
+// TALMERINE's taskbar button instead: the user is told, and one click brings it forward.
+// No tricks to force it: a user who went elsewhere decides.
+bool BringForward(Talmerine& talmerine) {
+    WindowHandle window = talmerine.window;
+    if (talmerine.shown != window) {
+        desktop::ShowWindow(window, SHOW_NORMAL);
+        talmerine.shown = window;
+    }
+    desktop::SetForegroundWindow(window);
+    if (Spending(talmerine.frontMs,
+                 [&] { return StaysInFrontBy(window, desktop::NowMs() + FOREGROUND_WAIT_MS); })) {
+        return true;
+    }
+    return WaitTellingTheUserWithin(MSG_WAITING_FOR_FRONT, FRONT_WAIT_SECONDS, talmerine.frontMs,
+                                    [&](std::uint64_t endOfSecond) {
+                                        if (!desktop::IsWindow(window)) {
+                                            return true;
+                                        }
+                                        desktop::SetForegroundWindow(window);
+                                        return StaysInFrontBy(window, endOfSecond);
+                                    });
 }
 
-// Checked right before each burst of keys, in this order: the wait for a held modifier
-// comes first, so the checks of the window stay right before the keys. Keys queued for
-// a window whose thread is not reading its messages (it is closing, or busy with what
-// its activation started) are lost with it, while SendInput counts them as sent.
-CodePage932Text WhyKeysCannotGo(WindowHandle window) {
-    if (!ModifiersReleased()) {
-        return MSG_KEYS_HELD;
+// The gate before each step that cannot be undone: nullptr once every condition holds at
+// the same time, or the message of the one that could not be had. What the user or
+// TALMERINE can put right is waited for, and after any wait every condition is checked
+// again, since a wait for one can undo another (TALMERINE busy with what its activation
+// started, a dialog closed but its window still busy). With `clipboardOurs` the
+// clipboard must also still hold what this run put there.
+CodePage932Text WaitUntilReady(Talmerine& talmerine, const unsigned* clipboardOurs) {
+    std::uint64_t modifierDeadline = 0;
+    for (;;) {
+        if (!StillThere(talmerine)) {
+            return MSG_NOT_FOREGROUND;
+        }
+        WindowHandle window = talmerine.window;
+        if (!Spending(talmerine.answerMs, [&] { return desktop::AnswersWithin(window, RESPONSE_CHECK_MS); })) {
+            if (desktop::IsWindow(window) && !WaitForAnswer(talmerine)) {
+                return MSG_NOT_ANSWERING;
+            }
+            continue;
+        }
+        if (!desktop::IsWindowEnabled(window)) {
+            if (desktop::IsWindow(window) && !WaitForDialogToClose(talmerine)) {
+                return MSG_DIALOG_OPEN;
+            }
+            continue;
+        }
+        // Windows drops injected input to a window above this program (UIPI).
+        if (talmerine.integrityChecked != window) {
+            if (desktop::CompareIntegrity(window) != desktop::Integrity::NotAbove) {
+                return MSG_TARGET_ELEVATED;
+            }
+            talmerine.integrityChecked = window;
+        }
+        if (talmerine.shown != window || !IsInFront(window)) {
+            if (!BringForward(talmerine)) {
+                return MSG_NOT_FOREGROUND;
+            }
+            continue;
+        }
+        // A held modifier would turn Delete into Shift+Delete (Cut) or the keys into
+        // menu accelerators: the user gets a moment to let go.
+        if (desktop::IsModifierKeyHeld()) {
+            if (!modifierDeadline) {
+                modifierDeadline = desktop::NowMs() + MODIFIER_RELEASE_WAIT_MS;
+            }
+            if (!PollUntilTime(modifierDeadline, MODIFIER_POLL_MS, [] { return !desktop::IsModifierKeyHeld(); })) {
+                return MSG_KEYS_HELD;
+            }
+            continue;
+        }
+        // A clipboard tool or a remote desktop's sync may have written meanwhile: Ctrl+V
+        // would paste its text, and even Ctrl+/ and Delete would clear TALMERINE's for
+        // nothing.
+        if (clipboardOurs && desktop::ClipboardSequenceNumber() != *clipboardOurs) {
+            return MSG_CLIPBOARD_CHANGED;
+        }
+        return nullptr;
     }
-    if (!desktop::IsWindow(window)) {
-        return MSG_NOT_FOREGROUND;
-    }
-    if (!desktop::IsWindowEnabled(window)) {
-        return MSG_DIALOG_OPEN;
-    }
-    if (!desktop::AnswersWithin(window, ANSWER_BEFORE_KEYS_MS)) {
-        return desktop::IsWindow(window) ? MSG_NOT_ANSWERING : MSG_NOT_FOREGROUND;
-    }
-    if (!IsInFront(window)) {
-        return MSG_NOT_FOREGROUND;
-    }
-    return nullptr;
 }
 
 struct Outcome {
     CodePage932Text failure;  // nullptr: every key went in
     int exitStatus;
 };
+
+Outcome NotDelivered(CodePage932Text why) {
+    return {why, EXIT_NOT_DELIVERED};
+}
 
 // From the first lookup to the last key event or the decision to send none; the final
 // message is written by the caller, once the desktop is free for another run.
@@ -142,64 +219,36 @@ Outcome RunSeries() {
         // The window found may have been a splash, or recreated meanwhile.
         window = FindTalmerine();
         if (!window) {
-            return {MSG_NOT_FOREGROUND, EXIT_NOT_DELIVERED};
+            return NotDelivered(MSG_NOT_FOREGROUND);
         }
     }
+    Talmerine talmerine{window};
 
-    // Nothing is done to the window (no show, no clipboard, no key) until it answers,
-    // has no dialog open and runs no higher than this program.
-    if (!StillThere(window)) {
-        return {MSG_NOT_FOREGROUND, EXIT_NOT_DELIVERED};
+    // The user's clipboard is replaced only once TALMERINE can take the keys.
+    if (CodePage932Text why = WaitUntilReady(talmerine, nullptr)) {
+        return NotDelivered(why);
     }
-    if (!WaitUntilAnswering(window)) {
-        return {MSG_NOT_ANSWERING, EXIT_NOT_DELIVERED};
-    }
-    if (!StillThere(window)) {
-        return {MSG_NOT_FOREGROUND, EXIT_NOT_DELIVERED};
-    }
-    if (!WaitUntilNoDialog(window)) {
-        return {MSG_DIALOG_OPEN, EXIT_NOT_DELIVERED};
-    }
-    if (!StillThere(window)) {
-        return {MSG_NOT_FOREGROUND, EXIT_NOT_DELIVERED};
-    }
-    if (desktop::CompareIntegrity(window) != desktop::Integrity::NotAbove) {
-        return {MSG_TARGET_ELEVATED, EXIT_NOT_DELIVERED};
-    }
-
-    desktop::ShowWindow(window, SHOW_NORMAL);
-    desktop::SetForegroundWindow(window);
-    if (!StaysInFront(window)) {
-        return {MSG_NOT_FOREGROUND, EXIT_NOT_DELIVERED};
-    }
-
     // A paste of whatever the clipboard held before would put the wrong text in.
     if (desktop::SetClipboardText(PASTE_TEXT, PASTE_TEXT_LOCALE) != 0) {
-        return {MSG_CLIPBOARD_FAILED, EXIT_NOT_DELIVERED};
+        return NotDelivered(MSG_CLIPBOARD_FAILED);
     }
     unsigned clipboardOurs = desktop::ClipboardSequenceNumber();
     desktop::Sleep(SETTLE_AFTER_CLIPBOARD_MS);
 
-    if (CodePage932Text why = WhyKeysCannotGo(window)) {
-        return {why, EXIT_NOT_DELIVERED};
-    }
-    // A clipboard tool or a remote desktop's sync may have written meanwhile: Ctrl+V
-    // would paste its text, and even Ctrl+/ and Delete would clear TALMERINE's for
-    // nothing.
-    if (desktop::ClipboardSequenceNumber() != clipboardOurs) {
-        return {MSG_CLIPBOARD_CHANGED, EXIT_NOT_DELIVERED};
+    if (CodePage932Text why = WaitUntilReady(talmerine, &clipboardOurs)) {
+        return NotDelivered(why);
     }
     if (!desktop::TapCtrlChord(KEY_OEM_2) || !desktop::TapKey(KEY_DELETE) ||
         !desktop::TapCtrlChord(KEY_V)) {
-        return {MSG_KEYS_FAILED, EXIT_NOT_DELIVERED};
+        return NotDelivered(MSG_KEYS_FAILED);
     }
     desktop::Sleep(PAUSE_BEFORE_ACTION_KEY_MS);
 
-    if (CodePage932Text why = WhyKeysCannotGo(window)) {
-        return {why, EXIT_NOT_DELIVERED};
+    if (CodePage932Text why = WaitUntilReady(talmerine, nullptr)) {
+        return NotDelivered(why);
     }
     if (!desktop::TapKey(KEY_F5)) {
-        return {MSG_KEYS_FAILED, EXIT_NOT_DELIVERED};
+        return NotDelivered(MSG_KEYS_FAILED);
     }
     return {nullptr, EXIT_KEYS_SENT};
 }

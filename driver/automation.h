@@ -83,6 +83,11 @@ static_assert(sizeof MSG_WAITING_FOR_OTHER_RUN - 1 == 37, "MSG_WAITING_FOR_OTHER
 inline constexpr char MSG_WAITING_FOR_DIALOG[] = "\x83\x7E\x83\x88\x82\xCC\x83\x5F\x83\x43\x83\x41\x83\x8D\x83\x4F\x82\xAA\x95\xC2\x82\xB6\x82\xE9\x82\xCC\x82\xF0\x91\xD2\x82\xC1\x82\xC4\x82\xA2\x82\xDC\x82\xB7\n";
 static_assert(sizeof MSG_WAITING_FOR_DIALOG - 1 == 41, "MSG_WAITING_FOR_DIALOG is 41 bytes in code page 932");
 
+// "ミヨが前面に出るのを待っています\n" (Windows refused to bring TALMERINE forward; one
+// click on its taskbar button, which then flashes, does it)
+inline constexpr char MSG_WAITING_FOR_FRONT[] = "\x83\x7E\x83\x88\x82\xAA\x91\x4F\x96\xCA\x82\xC9\x8F\x6F\x82\xE9\x82\xCC\x82\xF0\x91\xD2\x82\xC1\x82\xC4\x82\xA2\x82\xDC\x82\xB7\n";
+static_assert(sizeof MSG_WAITING_FOR_FRONT - 1 == 33, "MSG_WAITING_FOR_FRONT is 33 bytes in code page 932");
+
 // "Error: ミヨのダイアログが開いたまま\n"
 inline constexpr char MSG_DIALOG_OPEN[] = "Error: \x83\x7E\x83\x88\x82\xCC\x83\x5F\x83\x43\x83\x41\x83\x8D\x83\x4F\x82\xAA\x8A\x4A\x82\xA2\x82\xBD\x82\xDC\x82\xDC\n";
 static_assert(sizeof MSG_DIALOG_OPEN - 1 == 36, "MSG_DIALOG_OPEN is 36 bytes in code page 932");
@@ -116,32 +121,38 @@ inline constexpr unsigned POLL_INTERVAL_MS = 1000;            // a dot each, in 
 inline constexpr unsigned SETTLE_AFTER_LAUNCH_MS = 3000;     // a new window is not ready for input at once
 inline constexpr unsigned SETTLE_AFTER_CLIPBOARD_MS = 500;
 inline constexpr unsigned PAUSE_BEFORE_ACTION_KEY_MS = 200;  // lets the paste land before F5
-inline constexpr unsigned MODIFIER_RELEASE_WAIT_MS = 2000;   // for the user to let go of Shift, Ctrl, ...
+// Before each step that cannot be undone (replacing the clipboard, each burst of keys)
+// TALMERINE must be ready as a whole; what is not, the program waits for, where the user
+// or TALMERINE can put it right, and then checks everything again.
+// A held Shift, Ctrl, ... : this long from the first time it is seen at a step.
+inline constexpr unsigned MODIFIER_RELEASE_WAIT_MS = 2000;
 inline constexpr unsigned MODIFIER_POLL_MS = 50;
 // A refused release of Ctrl is tried again this often, for this long.
 inline constexpr unsigned CTRL_RELEASE_RETRY_MS = 50;
 inline constexpr unsigned CTRL_RELEASE_RETRY_LIMIT_MS = 500;
-// Before the window is shown, its thread must answer a message within this long...
+// The window's thread must answer a message within this long; past it, the user is told
+// and the window gets this many more seconds, asked once a second. The quiet check that
+// failed counts as one second of the same budget, so that a window that answers and
+// stops again cannot stretch the wait.
 inline constexpr unsigned RESPONSE_CHECK_MS = 1000;
-// ...or, once the user has been told, within this many seconds, asked once a second.
 inline constexpr unsigned RESPONSE_WAIT_SECONDS = 30;
 // A modal dialog of TALMERINE's own: the user can answer it meanwhile.
 inline constexpr unsigned DIALOG_WAIT_SECONDS = 30;
-// Right before each burst of keys the window's thread must be reading its messages: a
-// round trip within this long (at once, when it is).
-inline constexpr unsigned ANSWER_BEFORE_KEYS_MS = 500;
-// Activation is partly asynchronous and can be refused: the window must be in front at
-// two checks in a row, this often, within this long, before the clipboard is touched.
+// Activation is partly asynchronous and can be refused: once asked for, the window must
+// be in front at two checks in a row, this often, within this long; past it, the user is
+// told (one click on TALMERINE's taskbar button brings it forward) and Windows is asked
+// again once a second, for this many seconds. The quiet second counts as in the answer.
 inline constexpr unsigned FOREGROUND_WAIT_MS = 1000;
 inline constexpr unsigned FOREGROUND_POLL_MS = 50;
+inline constexpr unsigned FRONT_WAIT_SECONDS = 30;
 // Another run holding the desktop: waited for quietly this long, then, once the user
 // has been told, up to this many seconds, a dot a second. Longer than the longest road
-// of a run (a minute of lookups, the settle, half a minute each for the window to
-// answer and for its dialog, the activation, the clipboard's retries, two waits for
-// held modifiers and two round trips: about 131 s), so a copy waits out another that
-// is starting TALMERINE.
+// of a run (a minute of lookups, the settle, then for a window and the one that replaces
+// it 31 s each to answer, half a minute for its dialog, 31 s to come in front, the
+// clipboard's retries, three waits for held modifiers and the pauses: about 194 s), so a
+// copy waits out another that is starting TALMERINE.
 inline constexpr unsigned RUN_LOCK_QUIET_WAIT_MS = 1000;
-inline constexpr unsigned RUN_LOCK_WAIT_SECONDS = 180;
+inline constexpr unsigned RUN_LOCK_WAIT_SECONDS = 220;
 
 // Exit statuses.
 inline constexpr int EXIT_KEYS_SENT = 0;

@@ -32,9 +32,10 @@ bool IsOwnConsole(WindowHandle window);
 bool IsWindow(WindowHandle window);
 // False while the window is disabled: a modal dialog of its own is open.
 bool IsWindowEnabled(WindowHandle window);
-// True once the window's thread has answered a message within `timeoutMs`. False after
-// it, at once for a thread the system already counts as hung, and for a window that no
-// longer exists. It does not pace: callers wait out their own seconds.
+// True once the window's thread has answered a message within `timeoutMs` (0: at most a
+// millisecond, never without limit). False after it, at once for a thread the system
+// already counts as hung, and for a window that no longer exists. It does not pace:
+// callers wait out their own seconds.
 bool AnswersWithin(WindowHandle window, unsigned timeoutMs);
 
 // How the integrity level of the process that owns the window compares with this

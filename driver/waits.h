@@ -38,17 +38,46 @@ bool WaitTellingTheUser(CodePage932Text message, unsigned seconds, Ready ready) 
     return readyInTime;
 }
 
-// A condition checked every `pollMs` until `limitMs` have passed; the last check falls
-// on the limit.
+// A condition checked every `pollMs` until the clock passes `deadlineMs`; the last check
+// falls on the deadline.
 template <typename Done>
-bool PollUntil(unsigned limitMs, unsigned pollMs, Done done) {
-    std::uint64_t deadline = desktop::NowMs() + limitMs;
+bool PollUntilTime(std::uint64_t deadlineMs, unsigned pollMs, Done done) {
     while (!done()) {
-        unsigned left = MsUntil(deadline);
+        unsigned left = MsUntil(deadlineMs);
         if (left == 0) {
             return false;
         }
         desktop::Sleep(left < pollMs ? left : pollMs);
     }
     return true;
+}
+
+// The same, for `limitMs` from now.
+template <typename Done>
+bool PollUntil(unsigned limitMs, unsigned pollMs, Done done) {
+    return PollUntilTime(desktop::NowMs() + limitMs, pollMs, done);
+}
+
+// Runs `wait` and takes the time it took from `budgetMs` (down to 0): a wait that is
+// needed again and again draws on one budget, so a condition that comes and goes cannot
+// stretch the run.
+template <typename Wait>
+bool Spending(std::uint64_t& budgetMs, Wait wait) {
+    std::uint64_t start = desktop::NowMs();
+    bool done = wait();
+    std::uint64_t spent = desktop::NowMs() - start;
+    budgetMs = spent < budgetMs ? budgetMs - spent : 0;
+    return done;
+}
+
+// An announced wait over what is left of `budgetMs`: at most `seconds` dots, fewer when
+// less is left; false at once when nothing is.
+template <typename Ready>
+bool WaitTellingTheUserWithin(CodePage932Text message, unsigned seconds, std::uint64_t& budgetMs, Ready ready) {
+    std::uint64_t secondsLeft = (budgetMs + POLL_INTERVAL_MS - 1) / POLL_INTERVAL_MS;
+    if (secondsLeft == 0) {
+        return false;
+    }
+    unsigned dots = secondsLeft < seconds ? static_cast<unsigned>(secondsLeft) : seconds;
+    return Spending(budgetMs, [&] { return WaitTellingTheUser(message, dots, ready); });
 }

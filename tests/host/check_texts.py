@@ -28,6 +28,7 @@ EXPECTED = {
     "MSG_NOT_ANSWERING": ("Error: ミヨが応答しない\n", 24),
     "MSG_WAITING_FOR_OTHER_RUN": ("別の miyo-intro の終了を待っています\n", 37),
     "MSG_WAITING_FOR_DIALOG": ("ミヨのダイアログが閉じるのを待っています\n", 41),
+    "MSG_WAITING_FOR_FRONT": ("ミヨが前面に出るのを待っています\n", 33),
     "MSG_DIALOG_OPEN": ("Error: ミヨのダイアログが開いたまま\n", 36),
     "MSG_TARGET_ELEVATED": ("Error: ミヨが管理者として実行されている\n", 40),
     "MSG_CLIPBOARD_CHANGED": ("Error: 他のプログラムがクリップボードを変えた\n", 46),

@@ -152,13 +152,16 @@ bool IsWindowEnabled(WindowHandle window) {
 
 bool AnswersWithin(WindowHandle window, unsigned timeoutMs) {
     record.answerChecks++;
-    unsigned from = script.windowAnswersFromMs;
-    unsigned until = script.windowAnswersUntilMs;
+    // When the thread next reads its messages, from now on.
     unsigned now = record.clockMs;
+    unsigned from = script.windowAnswersFromMs;
+    if (script.windowAnswersUntilMs != NEVER && now >= script.windowAnswersUntilMs) {
+        from = script.windowAnswersAgainFromMs;
+    }
     bool answers = false;
     if (!Exists(window)) {
         // SendMessageTimeout fails at once for a window that is gone.
-    } else if (from != NEVER && (from <= now || from - now <= timeoutMs) && !(until != NEVER && now >= until)) {
+    } else if (from != NEVER && (from <= now || from - now <= timeoutMs)) {
         answers = true;
         if (from > now) {
             record.clockMs = from;
@@ -193,8 +196,11 @@ int SetForegroundWindow(WindowHandle window) {
     if (script.foregroundRefused) {
         return 0;
     }
-    foregroundAskedFor = window;
-    foregroundAskedAtMs = record.clockMs;
+    // Asked again while it is coming, it comes no later.
+    if (foregroundAskedFor != window) {
+        foregroundAskedFor = window;
+        foregroundAskedAtMs = record.clockMs;
+    }
     return 1;
 }
 
@@ -205,6 +211,9 @@ WindowHandle GetForegroundWindow() {
                    record.clockMs >= foregroundAskedAtMs + script.foregroundAfterMs;
     if (granted && Exists(foregroundAskedFor) && !Reached(script.frontLostAtMs)) {
         inFront = foregroundAskedFor;
+    }
+    if (Reached(script.frontGivenAtMs) && Talmerine()) {
+        inFront = Talmerine();
     }
     Call("in front? " + Name(inFront));
     return inFront;
@@ -239,8 +248,10 @@ unsigned SendKeyUp(VirtualKeyCode vk) {
 bool IsModifierKeyHeld() {
     record.modifierChecks++;
     unsigned now = record.clockMs;
-    bool held = (script.modifierHeldFromMs <= now && now < script.modifierHeldUntilMs) ||
-                (script.modifierHeldAgainFromMs <= now && now < script.modifierHeldAgainUntilMs);
+    bool held = false;
+    for (const auto& [from, until] : script.modifierHeldMs) {
+        held = held || (from <= now && now < until);
+    }
     Call(held ? "modifier held? yes" : "modifier held? no");
     return held;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/desktop.h"
@@ -27,6 +28,8 @@ struct SimScript {
     unsigned foregroundAfterMs = 0;
     // From this time another window is in front.
     unsigned frontLostAtMs = NEVER;
+    // The user clicks TALMERINE's taskbar button at this time: from then on it is in front.
+    unsigned frontGivenAtMs = NEVER;
     // A modal dialog of the window's own is open (the window disabled) until this time,
     // and again from the other.
     unsigned dialogOpenUntilMs = 0;
@@ -45,20 +48,17 @@ struct SimScript {
     int keyEventsRefusedFrom = 0;
     // What standard input holds; empty: at its end.
     std::string input;
-    // A modifier key is held while heldFromMs <= clock < heldUntilMs.
-    unsigned modifierHeldFromMs = 0;
-    unsigned modifierHeldUntilMs = 0;
-    // And again, from and until these times.
-    unsigned modifierHeldAgainFromMs = 0;
-    unsigned modifierHeldAgainUntilMs = 0;
+    // A modifier key is held while from <= clock < until, for each [from, until) here.
+    std::vector<std::pair<unsigned, unsigned>> modifierHeldMs;
     // Another run holds the lock until this time (0: free; LOCK_NEVER_FREE: past any
     // wait); abandoned: that run dies instead of releasing.
     unsigned lockHeldByOtherMs = 0;
     bool lockAbandoned = false;
     // The window's thread answers messages from this time on (NEVER: not at all), until
-    // the other time.
+    // the other time, and again from the third.
     unsigned windowAnswersFromMs = 0;
     unsigned windowAnswersUntilMs = NEVER;
+    unsigned windowAnswersAgainFromMs = NEVER;
     unsigned ansiCodePage = 932;
 };
 

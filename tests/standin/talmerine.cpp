@@ -35,7 +35,7 @@
 //   paste text=<hex of CF_TEXT> unicode=<hex of CF_UNICODETEXT, UTF-16LE> locale=<hex of
 //         CF_LOCALE> formats=<ids>: read as a Unicode application pastes   action (on F5)
 //   hang ms=<n>   awake (reads its messages again)   null (a WM_NULL answered)
-//   dialog-open   dialog-closed   destroying   destroyed   replaced hwnd=<hex>
+//   dialog-open   dialog-closed (owner enabled)   dialog-destroyed   destroying   destroyed   replaced hwnd=<hex>
 //   (key lines carry to=<main|dialog|other>: the window the message was for)
 //   idle: the message queue is empty, after something was handled (a poke from the
 //         tests, WM_APP, makes one follow everything queued before it)
@@ -51,7 +51,6 @@ namespace {
 const char DEFAULT_TITLE[] = "TALMERINE - \x83\x7E\x83\x88";  // "TALMERINE - ミヨ"
 const char FILLER_TEXT[] = "(old text)";
 const UINT CLOSE_DIALOG = WM_APP + 1;
-const UINT HANG_NOW = WM_APP + 2;
 
 FILE* logFile;
 HWND mainWindow;
@@ -232,21 +231,26 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
                 HoldClipboard();
             }
             if (hangAfterNullMs && !sawNull) {
-                PostMessageA(window, HANG_NOW, 0, 0);  // once the answer has gone back
+                // The answer goes back first; nothing the asker sends next can come
+                // before the hang.
+                sawNull = true;
+                ReplyMessage(0);
+                Log("hang ms=%u", hangAfterNullMs);
+                Sleep(hangAfterNullMs);
+                Log("awake");
             }
             sawNull = true;
             return 0;
-        case HANG_NOW:
-            Log("hang ms=%u", hangAfterNullMs);
-            Sleep(hangAfterNullMs);
-            Log("awake");
-            return 0;
         case CLOSE_DIALOG:
             if (dialog) {
-                DestroyWindow(dialog);
-                dialog = nullptr;
+                // As EndDialog does: the owner is enabled before the dialog goes, and the
+                // thread is busy destroying it meanwhile (about 2 s under Wine with no
+                // window manager).
                 EnableWindow(mainWindow, TRUE);
                 Log("dialog-closed");
+                DestroyWindow(dialog);
+                dialog = nullptr;
+                Log("dialog-destroyed");
             }
             return 0;
         case WM_SIZE: {

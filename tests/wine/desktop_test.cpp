@@ -251,13 +251,19 @@ void WaitsLastAsLongAsTheySay() {
     Silent silent = {(seconds + 1) * 1000, CreateEventA(nullptr, TRUE, FALSE, nullptr), nullptr};
     HANDLE thread = CreateThread(nullptr, 0, MakeWindowThenReadNothing, &silent, 0, nullptr);
     WaitForSingleObject(silent.made, 5000);
+    // Not yet counted as hung: a limit of 0 must not become no limit.
     double start = PreciseMs();
+    bool answeredAtOnce = desktop::AnswersWithin(silent.window, 0);
+    double took = PreciseMs() - start;
+    Check(!answeredAtOnce && took < 100,
+          Format("a limit of 0 to a thread silent for less than 5 s: no answer, at once (%.0f ms)", took));
+    start = PreciseMs();
     int asked = 0;
     bool answered = DotEachSecondUntil(seconds, [&](std::uint64_t endOfSecond) {
         asked++;
         return desktop::AnswersWithin(silent.window, MsUntil(endOfSecond));
     });
-    double took = PreciseMs() - start;
+    took = PreciseMs() - start;
     std::printf("\n");
     Check(!answered && asked == static_cast<int>(seconds) && took >= seconds * 1000.0 && took <= seconds * 1000.0 + 150,
           Format("%u seconds of dots against a window that reads no messages: %d questions, %.1f ms by "

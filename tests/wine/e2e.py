@@ -14,6 +14,7 @@ which "e2e.py summary BUILD_DIR..." gathers into the line that ends tools/test.
 """
 import os
 import re
+import select
 import shutil
 import subprocess
 import sys
@@ -42,6 +43,9 @@ WAITING_FOR_DIALOG = console("ミヨのダイアログが閉じるのを待っ�
 DIALOG_OPEN = console("Error: ミヨのダイアログが開いたまま\n")
 CLIPBOARD_CHANGED = console("Error: 他のプログラムがクリップボードを変えた\n")
 WAITING_FOR_OTHER_RUN = console("別の miyo-intro の終了を待っています\n")
+WAITING_FOR_FRONT = console("ミヨが前面に出るのを待っています\n")
+# Any of the waits of the gate before a step, each its message, dots and line end.
+GATE_WAITS = rb"(?:(?:" + rb"|".join(re.escape(m) for m in (WAITING, WAITING_FOR_DIALOG, WAITING_FOR_FRONT)) + rb")\.+\r\n)*"
 SENTENCE_TEXT = "星綴ミヨです。本を読むのが好きです。"
 SENTENCE = SENTENCE_TEXT.encode("cp932")
 # CF_LOCALE as its bytes: LCID 0x0411 (Japanese), little-endian.
@@ -473,16 +477,16 @@ def case_not_found_input_at_end(c):
 
 
 def case_shift_released(c):
-    """Shift held by the user when the keys are due, let go 0.8 s after the clipboard
-    changed: the keys wait for the release and none arrives with Shift down."""
+    """Shift held by the user from the start, let go 0.8 s after the program's first
+    question: the clipboard and the keys wait for the release; none arrives with Shift
+    down."""
     c.install_standin()
     c.start_standin("standin")
     c.hold_shift()
     proc = c.start_program()
-    changed = c.wait_for("standin", "clipboard-changed", 60)
-    if c.check(changed, "the clipboard changed while Shift was held"):
-        changed_at, _ = Log(c.log_path("standin")).first("clipboard-changed")
-        time.sleep(max(0, changed_at + 800 - now_ms()) / 1000)
+    if c.check(c.wait_for("standin", "null", 60), "the program asked the window (WM_NULL)"):
+        asked_at, _ = Log(c.log_path("standin")).first("null")
+        time.sleep(max(0, asked_at + 800 - now_ms()) / 1000)
     c.release_shift()
     status, out = c.finish_program(proc)
     log = c.settled("standin")
@@ -490,36 +494,39 @@ def case_shift_released(c):
     keys = c.check_keys_and_paste(log)
     # The release as the window got it, by its own time stamp, not when xdotool returned.
     shift_ups = [t for t, f in log.all("key") if int(f["vk"], 16) in SHIFT_KEYS and f["msg"] == "WM_KEYUP"]
-    if c.check(bool(shift_ups), "the window saw Shift let go") and keys:
-        gap = keys[0][0] - shift_ups[-1]
-        c.check(0 <= gap <= 50 + PAUSE_LATE_MS, f"Shift released -> first key {gap} ms (checked every 50 ms)")
+    changed_at, _ = log.first("clipboard-changed")
+    if c.check(bool(shift_ups) and changed_at is not None, "the window saw Shift let go and the clipboard change"):
+        gap = changed_at - shift_ups[-1]
+        c.check(0 <= gap <= 50 + PAUSE_LATE_MS, f"Shift released -> clipboard changed {gap} ms (checked every 50 ms)")
+        if keys:
+            gap = keys[0][0] - changed_at
+            c.check(500 - EARLY_MS <= gap <= 500 + PAUSE_LATE_MS, f"clipboard changed -> first key {gap} ms")
 
 
 def case_shift_held_long(c):
-    """Shift held for 4 s from the clipboard change: past the 2 s wait the program
-    gives up, says so and sends nothing."""
+    """Shift held for good from the start: 2 s after the program first sees it, it gives
+    up, says so and sends nothing; the user's clipboard is left as it was."""
     c.install_standin()
+    c.place_old_clipboard()
     c.start_standin("standin")
     c.hold_shift()
     proc = c.start_program()
-    changed = c.wait_for("standin", "clipboard-changed", 60)
-    changed_at, _ = Log(c.log_path("standin")).first("clipboard-changed")
-    exited_at = None
-    while changed and now_ms() < changed_at + 4000 and exited_at is None:
-        if proc.poll() is not None:
-            exited_at = now_ms()
-        time.sleep(0.02)
-    c.release_shift()
+    asked = c.wait_for("standin", "null", 60)
     status, out = c.finish_program(proc)
+    exited_at = now_ms()
+    c.release_shift()
     log = c.settled("standin")
-    c.check(changed, "the clipboard changed while Shift was held")
     c.equal((status, out), (2, KEYS_HELD), "exit 2 and exactly the held-key error")
     c.equal((log.keys(), log.all("paste"), log.all("action")), ([], [], []),
             "no key but Shift's own reached the window: no paste, no F5")
-    if c.check(exited_at is not None, "the program ended while Shift was still held"):
-        gap = exited_at - changed_at
-        c.check(500 + 2000 - EARLY_MS <= gap <= 500 + 2000 + LATE_MS,
-                f"clipboard change -> exit {gap} ms (500 ms, then a 2000 ms wait for the release)")
+    c.check_clipboard_after(False)
+    asked_at, _ = log.first("null")
+    if c.check(asked and asked_at is not None, "the program asked the window (WM_NULL)"):
+        # The two looks at the front (50 ms) come between the question and the first
+        # sight of Shift; then a 2000 ms wait.
+        gap = exited_at - asked_at
+        c.check(2000 + 50 - EARLY_MS <= gap <= 2000 + 50 + PAUSE_LATE_MS,
+                f"first question -> exit {gap} ms (a 2000 ms wait for the release)")
 
 
 def case_two_copies(c):
@@ -619,8 +626,10 @@ def case_dialog_open(c):
 
 
 def case_dialog_closes(c):
-    """The dialog is answered 3 s after the program first asked the window: the waiting
-    message, a dot a second, and the whole series once the window is enabled again."""
+    """The dialog is answered 3 s after the program first asked the window; the window is
+    enabled first and its thread stays busy destroying the dialog (about 2 s under Wine):
+    the waiting message, a dot a second, possibly the wait for an answer, and the whole
+    series, the clipboard replaced only once the window reads its messages again."""
     c.install_standin()
     c.start_standin("standin", wait_for="dialog-open", dialog=1)
     proc = c.start_program()
@@ -632,11 +641,17 @@ def case_dialog_closes(c):
         closed = c.wait_for("standin", "dialog-closed", 10)
     status, out = c.finish_program(proc)
     log = c.settled("standin")
-    match = re.fullmatch(re.escape(WAITING_FOR_DIALOG) + rb"(\.+)\r\n" + re.escape(DONE), out)
+    match = re.fullmatch(re.escape(WAITING_FOR_DIALOG) + rb"(\.+)\r\n(?:" + re.escape(WAITING) + rb"\.+\r\n)?" +
+                         re.escape(DONE), out)
     c.check(status == 0 and match is not None, "exit 0; the waiting message, dots, line end, 終了")
     keys = c.check_keys_and_paste(log)
     asked_at, _ = log.first("null")
     closed_at, _ = log.first("dialog-closed")
+    destroyed_at, _ = log.first("dialog-destroyed")
+    changed_at, _ = log.first("clipboard-changed")
+    if c.check(destroyed_at is not None and changed_at is not None, "the dialog was destroyed, the clipboard changed"):
+        c.check(changed_at >= destroyed_at,
+                f"the clipboard changed {changed_at - destroyed_at} ms after the window was done with the dialog")
     if c.check(closed and closed_at is not None, "the dialog was closed") and match and asked_at is not None:
         dots, open_ms = len(match.group(1)), closed_at - asked_at
         # A look at the end of each second: the dot of the second in which it closed is
@@ -657,27 +672,47 @@ def case_destroyed_on_restore(c):
     c.start_standin("standin", show="min", destroy_on_restore=1)
     status, out = c.run_program()
     log = c.settled("standin")
-    c.check(status == 2 and out in (NOT_ANSWERING, NOT_FOREGROUND),
+    c.check(status == 2 and re.fullmatch(GATE_WAITS + rb"(?:" + re.escape(NOT_ANSWERING) + rb"|" +
+                                         re.escape(NOT_FOREGROUND) + rb")", out) is not None,
             f"exit 2 with the not-answering or the not-in-front error (got {status}, {out.decode('cp932', 'replace')!r})")
     c.check(bool(log.all("destroyed")), "the window destroyed itself when it was restored")
     c.equal((log.all("key"), log.all("paste"), log.all("action")), ([], [], []), "no key to any window")
 
 
 def case_stops_reading_after_answer(c):
-    """The window answers the program's first question, then reads no message for 20 s:
-    the program finishes (exit 2, no key) before the window reads its messages again;
-    no call of it waits on the window's thread."""
+    """The window answers the program's first question, then reads no message for 45 s,
+    longer than the 31 s it is given: the program finishes (exit 2, no key) before the
+    window reads its messages again; no call of it waits on the window's thread."""
     c.install_standin()
-    c.start_standin("standin", show="min", hang_after_null_ms=20000)
+    c.start_standin("standin", show="min", hang_after_null_ms=45000)
     status, out = c.run_program(timeout=120)
     exited_at = now_ms()
     log = c.settled("standin")
-    c.check(status == 2 and out in (NOT_ANSWERING, NOT_FOREGROUND),
-            f"exit 2 with the not-answering or the not-in-front error (got {status}, {out.decode('cp932', 'replace')!r})")
+    c.check(status == 2 and re.fullmatch(GATE_WAITS + re.escape(NOT_ANSWERING), out) is not None,
+            f"exit 2: the waiting message, dots, the not-answering error (got {status}, "
+            f"{out.decode('cp932', 'replace')!r})")
     awake_at, _ = log.first("awake")
     if c.check(awake_at is not None, "the window answered, then stopped reading its messages and woke up"):
         c.check(exited_at < awake_at, f"the program ended {awake_at - exited_at} ms before the window woke up")
     c.equal((log.all("key"), log.all("paste")), ([], []), "no key, no paste")
+
+
+def case_busy_after_answer(c):
+    """The window answers the program's first question, then is busy for 2.5 s (with
+    what its activation started): the program waits for it, saying so, and types the
+    whole series; the user's clipboard is replaced only once the window answers again."""
+    c.install_standin()
+    c.start_standin("standin", hang_after_null_ms=2500)
+    status, out = c.run_program()
+    log = c.settled("standin")
+    c.check(status == 0 and re.fullmatch(GATE_WAITS + re.escape(DONE), out) is not None and out != DONE,
+            "exit 0; a wait said, its dots, line end, 終了")
+    keys = c.check_keys_and_paste(log)
+    awake_at, _ = log.first("awake")
+    changed_at, _ = log.first("clipboard-changed")
+    if c.check(awake_at is not None and changed_at is not None, "the window woke up, the clipboard changed"):
+        c.check(changed_at >= awake_at, f"the clipboard changed {changed_at - awake_at} ms after the window woke up")
+    c.check_front_at_first_key(log)
 
 
 def case_clipboard_rewritten(c):
@@ -713,8 +748,9 @@ def case_replaced_at_start(c):
 
 
 def case_front_stolen(c):
-    """Another window takes the foreground back every 10 ms: exit 2 with the not-in-front
-    error, no key, and the user's clipboard as it was."""
+    """Another window takes the foreground back every 10 ms for good: the program says it
+    waits for the front, asks again each second for 30 s, then exit 2 with the
+    not-in-front error, no key, and the user's clipboard as it was."""
     c.install_standin()
     c.place_old_clipboard()
     c.start_standin("standin")
@@ -722,9 +758,36 @@ def case_front_stolen(c):
     status, out = c.run_program()
     winenv._kill_group(thief)
     log = c.settled("standin")
-    c.equal((status, out), (2, NOT_FOREGROUND), "exit 2 and exactly the not-in-front error")
+    c.equal((status, out), (2, WAITING_FOR_FRONT + b"." * 30 + b"\r\n" + NOT_FOREGROUND),
+            "exit 2: the waiting message, 30 dots, the line end and the not-in-front error")
     c.equal((log.all("key"), log.all("paste")), ([], []), "no key, no paste")
     c.check_clipboard_after(False)
+
+
+def case_front_given(c):
+    """Another window holds the foreground until 4 s after the program's first question,
+    as when the user works elsewhere: the waiting message, then the whole series, the
+    user's clipboard replaced only once TALMERINE is in front."""
+    c.install_standin()
+    c.start_standin("standin")
+    thief = c.desktool_running("stealing", "the other window took the foreground", "steal-front", "180000")
+    proc = c.start_program()
+    given_at = None
+    if c.check(c.wait_for("standin", "null", 60), "the program asked the window (WM_NULL)"):
+        asked_at, _ = Log(c.log_path("standin")).first("null")
+        time.sleep(max(0, asked_at + 4000 - now_ms()) / 1000)
+        winenv._kill_group(thief)
+        given_at = now_ms()
+    status, out = c.finish_program(proc)
+    log = c.settled("standin")
+    match = re.fullmatch(re.escape(WAITING_FOR_FRONT) + rb"(\.+)\r\n" + re.escape(DONE), out)
+    c.check(status == 0 and match is not None, "exit 0; the waiting message, dots, line end, 終了")
+    c.check_keys_and_paste(log)
+    changed_at, _ = log.first("clipboard-changed")
+    if c.check(changed_at is not None and given_at is not None, "the clipboard changed"):
+        c.check(changed_at >= given_at - EARLY_MS, f"the clipboard changed {changed_at - given_at} ms after the "
+                                                   "other window let go of the front")
+    c.check_front_at_first_key(log)
 
 
 def run_in_console(c, mode, env=None):
@@ -788,10 +851,26 @@ def case_code_page_1252(c):
     c.start_standin("standin")
     # A copy it started would log to the same file (the environment is inherited).
     env = dict(c.standin_env("standin"), LANG="en_US.UTF-8", LC_ALL="en_US.UTF-8")
-    status, out = c.run_program(env=env)
+    # Pipes for both, as a script or a macro tool starts it: the message must be on the
+    # pipe while the program waits for its character, not only once it has exited.
+    proc = c.session.popen(c.program_command(), env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                           stderr=subprocess.DEVNULL)
+    error = b"Error: code page for non-Unicode programs is 1252, not 932 (Japanese)\r\n"
+    seen = b""
+    deadline = time.monotonic() + 60
+    while len(seen) < len(error) and time.monotonic() < deadline:
+        if select.select([proc.stdout], [], [], 0.2)[0]:
+            chunk = os.read(proc.stdout.fileno(), 4096)
+            if not chunk:
+                break
+            seen += chunk
+    c.check(seen == error and proc.poll() is None,
+            f"the error on the pipe while the program waits for a character (read {seen!r})")
+    status, rest = c.session.finish(proc, b"x", timeout=30)
+    out = seen + rest
+    c.evidence.append(f"exit status {status}; transcript {out!r}")
     log = c.settled("standin")
-    c.equal((status, out), (2, b"Error: code page for non-Unicode programs is 1252, not 932 (Japanese)\r\n"),
-            "exit 2 and exactly the code page error")
+    c.equal((status, out), (2, error), "one character given: exit 2 and exactly the code page error")
     c.equal(len(log.all("start")), 1, "TALMERINE was not started a second time")
     c.equal((log.all("key"), log.all("paste")), ([], []), "no key reached the window")
     c.check_clipboard_after(False)
@@ -853,10 +932,12 @@ CASES = {
     "dialog_open": (case_dialog_open, 35),
     "dialog_closes": (case_dialog_closes, 12),
     "destroyed_on_restore": (case_destroyed_on_restore, 10),
-    "stops_reading_after_answer": (case_stops_reading_after_answer, 25),
+    "stops_reading_after_answer": (case_stops_reading_after_answer, 50),
     "clipboard_rewritten": (case_clipboard_rewritten, 10),
     "replaced_at_start": (case_replaced_at_start, 15),
-    "front_stolen": (case_front_stolen, 10),
+    "front_stolen": (case_front_stolen, 40),
+    "front_given": (case_front_given, 12),
+    "busy_after_answer": (case_busy_after_answer, 10),
     "console_titled": (case_console_titled, 15),
     "enter_pressed_early": (case_enter_pressed_early, 10),
 }
