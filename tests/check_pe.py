@@ -107,8 +107,7 @@ def main():
           for key, value in (("FileVersion", version), ("ProductVersion", version), ("ProductName", "miyo-intro"),
                              ("OriginalFilename", "miyo-intro.exe"))],
         *[(f"{table} has FileDescription and LegalCopyright",
-           all(info.find(k.encode("utf-16-le"), info.find(table.encode("utf-16-le"))) > 0
-               for k in ("FileDescription", "LegalCopyright")))
+           all((k + "\0").encode("utf-16-le") in string_table(table) for k in ("FileDescription", "LegalCopyright")))
           for table in ("041104B0", "040904B0")],
         ("Japanese description in the 041104B0 table", "TALMERINE に".encode("utf-16-le") in string_table("041104B0")),
         ("manifest is resource 1", bool(manifest)),

@@ -771,6 +771,14 @@ INSTANTIATE_TEST_SUITE_P(
                           s.windowReplaced = true;
                       },
                       LAUNCHING + ".\n" + DONE, 0, 12, true, "replacement"},
+        ReadinessCase{"SplashStaysDuringTheSettle",
+                      [](SimScript& s) {
+                          s.windowFoundAtLookup = 2;
+                          s.windowGoneAtMs = 2500;
+                          s.windowReplaced = true;
+                          s.windowStays = true;
+                      },
+                      LAUNCHING + ".\n" + DONE, 0, 12, true, "replacement"},
         ReadinessCase{"ClosedDuringTheSettle",
                       [](SimScript& s) {
                           s.windowFoundAtLookup = 2;

@@ -48,7 +48,7 @@ std::string Name(WindowHandle window) {
 
 bool Exists(WindowHandle window) {
     if (window == &targetWindow) {
-        return !Reached(script.windowGoneAtMs);
+        return !Reached(script.windowGoneAtMs) || script.windowStays;
     }
     if (window == &replacementWindow) {
         return script.windowReplaced && Reached(script.windowGoneAtMs);
@@ -117,6 +117,9 @@ WindowHandle FindTargetWindow(CodePage932Text title, WindowHandle after) {
     }
     if (WindowHandle talmerine = Talmerine()) {
         titled.push_back(talmerine);
+        if (talmerine == &replacementWindow && script.windowStays) {
+            titled.push_back(&targetWindow);
+        }
     }
     WindowHandle found = nullptr;
     for (size_t i = 0; i < titled.size() && !found; i++) {

@@ -16,9 +16,12 @@ struct SimScript {
     // window; 0: never. Once found it stays found.
     int windowFoundAtLookup = 1;
     // From this time the window found is no longer a window; when `windowReplaced`, a
-    // new window with the same title has taken its place.
+    // new window with the same title has taken its place in front.
     unsigned windowGoneAtMs = NEVER;
     bool windowReplaced = false;
+    // With `windowReplaced`: the first window stays open behind the new one (a splash
+    // that stays), still a window with the title.
+    bool windowStays = false;
     // The program's own console carries the title, in front of TALMERINE's window.
     bool consoleTitled = false;
     bool launchRefused = false;

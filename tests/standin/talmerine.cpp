@@ -23,7 +23,7 @@
 //   TALMERINE_DESTROY_ON_RESTORE  "1": the window destroys itself when it is restored;
 //                            another top-level window of the stand-in stays open
 //   TALMERINE_REPLACE_AFTER_MS  this long after the window was shown, a new window with
-//                            the same title takes its place, and the first is destroyed
+//                            the same title takes its place in front; the first stays open
 //
 // Log lines, each "<GetTickCount> <event> ...":
 //   start cwd=<hex> show=<wShowWindow or -1>   window hwnd=<hex> state=<as below>
@@ -302,13 +302,10 @@ void CreateMainWindow(HINSTANCE instance, int show) {
     UpdateWindow(mainWindow);
 }
 
-// As a splash that becomes the main window, or a framework that recreates its handle.
+// As a splash that stays open behind the main window: the first window is still a window
+// with the title, so only a new lookup finds the new one.
 void ReplaceMainWindow(HINSTANCE instance) {
-    HWND old = mainWindow;
-    keepRunning = true;
     CreateMainWindow(instance, SW_SHOWNORMAL);
-    DestroyWindow(old);
-    keepRunning = false;
     Log("replaced hwnd=%lX", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(mainWindow)));
 }
 

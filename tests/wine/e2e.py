@@ -472,7 +472,8 @@ def case_not_found_input_at_end(c):
     status, out = c.finish_program(proc, timeout=100)
     c.equal((status, out), (1, NOT_FOUND_TRANSCRIPT),
             "exit 1 after the error, 60 dots and the not-found message on their line")
-    c.check(not os.path.exists(c.log_path("standin")), "no stand-in was started")
+    c.check(not os.path.exists(os.path.join(c.install_dir, "Talmerine.exe")),
+            "set-up: nothing at the install path, so the shell refuses the launch")
     c.check_clipboard_after(False)
 
 
@@ -575,9 +576,9 @@ def case_answers_late(c):
 
 def case_never_answers(c):
     """The stand-in reads no message for 60 s, longer than the program waits: the
-    message, 30 dots, the error and exit 2 after about 31 s, before the window wakes up
-    (60 s leave room for a slow start); the window is neither shown nor sent anything,
-    also once it reads its messages again."""
+    message, 30 dots, the error and exit 2 before the window wakes up (60 s leave room
+    for a slow start); the window is neither shown nor sent anything, also once it reads
+    its messages again."""
     c.install_standin()
     c.place_old_clipboard()
     c.start_standin("standin", wait_for="hang", hang_ms=60000, show="min")
@@ -587,16 +588,15 @@ def case_never_answers(c):
     c.equal((status, out), (2, WAITING + b"." * 30 + b"\r\n" + NOT_ANSWERING),
             "exit 2: the waiting message, 30 dots, the line end and the error")
     log = c.settled("standin")
-    # At least the 30 s announced (the first question returns at once once the thread
-    # counts as hung, 5 s after it stopped); bounded above by the window's own wake-up
-    # instead, after a start under Wine that can take seconds. How precisely the seconds
-    # are paced is desktop_operations' to check, inside one process.
+    # The window, hung, logs no question, and the start under Wine can take seconds: what
+    # is timed here is only that the program gave up before the window woke up. How long
+    # its seconds are is desktop_operations' to check, inside one process.
     hung_at, _ = log.first("hang")
     awake_at, _ = log.first("awake")
     if c.check(awake_at is not None, "the stand-in woke up and handled what was queued for it"):
-        c.check(exited_at - started_at >= 30000 - EARLY_MS and exited_at < awake_at,
-                f"the program gave up {exited_at - started_at} ms after it was started, "
-                f"{awake_at - exited_at} ms before the window answered again ({awake_at - hung_at} ms hung)")
+        c.check(exited_at < awake_at,
+                f"the program gave up before the window answered again ({awake_at - exited_at} ms before; "
+                f"{exited_at - started_at} ms after it was started, {awake_at - hung_at} ms hung)")
     c.equal((log.all("restored"), log.all("key"), log.all("paste"), log.all("clipboard-changed")),
             ([], [], [], []), "the window was not restored and got no key, no paste, no clipboard change")
     c.check_clipboard_after(False)
@@ -608,7 +608,8 @@ def case_dialog_open(c):
     the error and exit 2; nothing shown, no clipboard change, no key to either window."""
     c.install_standin()
     c.place_old_clipboard()
-    c.start_standin("standin", wait_for="dialog-open", dialog=1)
+    # Minimised, so that a show by the program would log "restored".
+    c.start_standin("standin", wait_for="dialog-open", dialog=1, show="min")
     status, out = c.run_program(timeout=120)
     exited_at = now_ms()
     log = c.settled("standin")
@@ -732,9 +733,10 @@ def case_clipboard_rewritten(c):
 
 
 def case_replaced_at_start(c):
-    """Launch road, and the started TALMERINE replaces its window with a new one of the
-    same title 1.5 s after showing it (inside the 3 s settle): the whole series goes
-    into the new window."""
+    """Launch road, and the started TALMERINE shows a new window of the same title in
+    front 1.5 s after the first (inside the 3 s settle), the first left open, as a splash
+    that stays: the lookup after the settle finds the new one, and the whole series goes
+    into it."""
     c.install_standin()
     status, out = c.run_program(env=c.standin_env("standin", replace_after_ms=1500))
     log = c.settled("standin")
@@ -750,7 +752,8 @@ def case_replaced_at_start(c):
 def case_front_stolen(c):
     """Another window takes the foreground back every 10 ms for good: the program says it
     waits for the front, asks again each second for 30 s, then exit 2 with the
-    not-in-front error, no key, and the user's clipboard as it was."""
+    not-in-front error, no key, and the user's clipboard as it was. (Under Wine the thief
+    is in front at every look, so the rule of two looks in a row is tested on the host.)"""
     c.install_standin()
     c.place_old_clipboard()
     c.start_standin("standin")
