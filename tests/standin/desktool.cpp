@@ -13,6 +13,8 @@
 //                          the clipboard MS ms after the next change of it
 //   desktool steal-front MS  a window of its own takes the foreground back every 10 ms
 //                          for MS ms; prints "stealing" once it has it
+//   desktool screen FILE   writes the text of the console it runs in to FILE, as UTF-16LE
+//                          hex, a line end after each row (the demo's transcript)
 //   desktool console HEX enter-first|none EXE   runs EXE in a console window of its own
 //                          titled HEX; writes what it saw to the file DESKTOOL_LOG
 #include <windows.h>
@@ -324,6 +326,14 @@ int main(int argc, char** argv) {
     }
     if (argc == 2 && std::strcmp(argv[1], "dump") == 0) {
         return Dump();
+    }
+    if (argc == 3 && std::strcmp(argv[1], "screen") == 0) {
+        static char screen[32768];
+        HANDLE output = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+        ScreenHex(output, screen, sizeof screen);
+        FILE* file = std::fopen(argv[2], "w");
+        return file && std::fputs(screen, file) >= 0 && std::fclose(file) == 0 ? 0 : 1;
     }
     if (argc == 2 && std::strcmp(argv[1], "poke") == 0) {
         return Poke();

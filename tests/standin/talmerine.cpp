@@ -33,7 +33,8 @@
 //   window may handle it later)
 //   first-key foreground=<0|1> state=<normal|minimised|maximised>
 //   paste text=<hex of CF_TEXT> unicode=<hex of CF_UNICODETEXT, UTF-16LE> locale=<hex of
-//         CF_LOCALE> formats=<ids>: read as a Unicode application pastes   action (on F5)
+//         CF_LOCALE> formats=<ids>: read as a Unicode application pastes   action (on F5,
+//         which also puts the time and date at the caret, as Notepad does)
 //   hang ms=<n>   awake (reads its messages again)   null (a WM_NULL answered)
 //   dialog-open   dialog-closed (owner enabled)   dialog-destroyed   destroying   destroyed   replaced hwnd=<hex>
 //   (key lines carry to=<main|dialog|other>: the window the message was for)
@@ -218,6 +219,13 @@ bool OnKeyMessage(const MSG& msg) {
         return true;
     } else if (msg.wParam == VK_F5) {
         Log("action");
+        // As Notepad does with F5: the time and date at the caret, so that it shows.
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        char stamp[64];
+        std::snprintf(stamp, sizeof stamp, " %02u:%02u %04u/%02u/%02u", now.wHour, now.wMinute, now.wYear, now.wMonth,
+                      now.wDay);
+        SendMessageA(editBox, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(stamp));
         return true;
     }
     return false;
