@@ -8,9 +8,11 @@ an uncommitted edit of it is seen too.
 
 Usage: reproducible.py SOURCE_DIR WORK_DIR
 """
+import glob
 import hashlib
 import io
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -97,6 +99,18 @@ def main():
         check(needed in text and needed in work_tree_text,
               f"the guide mentions {needed!r}" + ("" if needed in text else " (not in the commit's)")
               + ("" if needed in work_tree_text else " (not in the work tree's)"))
+    # The README's 使い方 holds every message too, and every relative link in the README
+    # and docs/ leads to a file that exists.
+    with open(os.path.join(source, "README.md"), encoding="utf-8") as f:
+        readme = f.read()
+    missing = [m for m in messages if m not in readme]
+    check(not missing, f"the README mentions every message (missing: {missing})")
+    pages = [os.path.join(source, "README.md")] + glob.glob(os.path.join(source, "docs", "*.md"))
+    links = [(page, target) for page in pages for target in re.findall(r"\]\(([^)#\s]+)", open(page, encoding="utf-8").read())
+             if not re.match(r"[a-z]+:", target)]
+    broken = [f"{os.path.relpath(page, source)} -> {target}" for page, target in links
+              if not os.path.exists(os.path.join(os.path.dirname(page), target))]
+    check(len(links) >= 8 and not broken, f"{len(links)} relative links in the README and docs/ resolve (broken: {broken})")
     sums = members.get("SHA256SUMS", b"").decode("ascii", errors="replace").splitlines()
     want = [f"{hashlib.sha256(members.get(n, b'')).hexdigest()}  {n}" for n in ("miyo-intro.exe", "README-ja.txt")]
     check(sums == want, f"SHA256SUMS lists the exe and the guide: {sums}")
