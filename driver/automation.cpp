@@ -124,8 +124,9 @@ bool BringForward(Talmerine& talmerine) {
     }
     desktop::SetForegroundWindow(window);
     if (Spending(talmerine.frontMs,
-                 [&] { return StaysInFrontBy(window, desktop::NowMs() + FOREGROUND_WAIT_MS); })) {
-        return true;
+                 [&] { return StaysInFrontBy(window, desktop::NowMs() + FOREGROUND_WAIT_MS); }) ||
+        !desktop::IsWindow(window)) {
+        return true;  // in front, or closed meanwhile: the gate looks it up again
     }
     return WaitTellingTheUserWithin(MSG_WAITING_FOR_FRONT, FRONT_WAIT_SECONDS, talmerine.frontMs,
                                     [&](std::uint64_t endOfSecond) {

@@ -733,6 +733,13 @@ INSTANTIATE_TEST_SUITE_P(
                       FRONT_WAIT + Dots(30) + "\n" + NOT_IN_FRONT, 2, 0, false, "window"},
         ReadinessCase{"ForegroundRefused", [](SimScript& s) { s.foregroundRefused = true; },
                       FRONT_WAIT + Dots(30) + "\n" + NOT_IN_FRONT, 2, 0, false, "window"},
+        // Closed while the front was refused: not waited for, looked up again.
+        ReadinessCase{"ClosedWhileTheFrontIsRefused",
+                      [](SimScript& s) {
+                          s.foregroundRefused = true;
+                          s.windowGoneAtMs = 500;
+                      },
+                      NOT_IN_FRONT, 2, 0, false, "window"},
         // The foreground lock: the user clicks TALMERINE's taskbar button.
         ReadinessCase{"ForegroundRefusedUntilClicked",
                       [](SimScript& s) {
