@@ -131,9 +131,9 @@ inline constexpr unsigned MODIFIER_POLL_MS = 50;
 inline constexpr unsigned CTRL_RELEASE_RETRY_MS = 50;
 inline constexpr unsigned CTRL_RELEASE_RETRY_LIMIT_MS = 500;
 // The window's thread must answer a message within this long; past it, the user is told
-// and the window gets this many more seconds, asked once a second. The quiet check that
-// failed counts as one second of the same budget, so that a window that answers and
-// stops again cannot stretch the wait.
+// and the window gets this many more seconds, asked once a second. Both come out of one
+// budget for the run (a window that replaces the first gets its own, once), spent by
+// every question alike, so that a window that answers and stops again cannot stretch it.
 inline constexpr unsigned RESPONSE_CHECK_MS = 1000;
 inline constexpr unsigned RESPONSE_WAIT_SECONDS = 30;
 // A modal dialog of TALMERINE's own: the user can answer it meanwhile.
@@ -141,7 +141,7 @@ inline constexpr unsigned DIALOG_WAIT_SECONDS = 30;
 // Activation is partly asynchronous and can be refused: once asked for, the window must
 // be in front at two checks in a row, this often, within this long; past it, the user is
 // told (one click on TALMERINE's taskbar button brings it forward) and Windows is asked
-// again once a second, for this many seconds. The quiet second counts as in the answer.
+// again once a second, for this many seconds; one budget for the run, as for the answer.
 inline constexpr unsigned FOREGROUND_WAIT_MS = 1000;
 inline constexpr unsigned FOREGROUND_POLL_MS = 50;
 inline constexpr unsigned FRONT_WAIT_SECONDS = 30;

@@ -186,6 +186,16 @@ class Case:
             time.sleep(0.05)
         return False
 
+    def after_first_question(self, ms):
+        """Waits until `ms` after the program's first WM_NULL to the stand-in, as the window
+        logged it: a time that holds whatever the program's start-up took. False (and a
+        failed check) when no question came."""
+        asked = self.check(self.wait_for("standin", "null", 60), "the program asked the window (WM_NULL)")
+        if asked:
+            asked_at, _ = Log(self.log_path("standin")).first("null")
+            time.sleep(max(0, asked_at + ms - now_ms()) / 1000)
+        return asked
+
     def desktool(self, *args):
         status, out = self.session.run([winenv.WINE64_LOADER, self.desktool_exe, *args], timeout=30)
         return out.decode("ascii", errors="replace").strip()
@@ -485,9 +495,7 @@ def case_shift_released(c):
     c.start_standin("standin")
     c.hold_shift()
     proc = c.start_program()
-    if c.check(c.wait_for("standin", "null", 60), "the program asked the window (WM_NULL)"):
-        asked_at, _ = Log(c.log_path("standin")).first("null")
-        time.sleep(max(0, asked_at + 800 - now_ms()) / 1000)
+    c.after_first_question(800)
     c.release_shift()
     status, out = c.finish_program(proc)
     log = c.settled("standin")
@@ -635,9 +643,7 @@ def case_dialog_closes(c):
     c.start_standin("standin", wait_for="dialog-open", dialog=1)
     proc = c.start_program()
     closed = False
-    if c.check(c.wait_for("standin", "null", 60), "the program asked the window (WM_NULL)"):
-        asked_at, _ = Log(c.log_path("standin")).first("null")
-        time.sleep(max(0, asked_at + 3000 - now_ms()) / 1000)
+    if c.after_first_question(3000):
         c.desktool("close-dialog")
         closed = c.wait_for("standin", "dialog-closed", 10)
     status, out = c.finish_program(proc)
@@ -776,9 +782,7 @@ def case_front_given(c):
     thief = c.desktool_running("stealing", "the other window took the foreground", "steal-front", "180000")
     proc = c.start_program()
     given_at = None
-    if c.check(c.wait_for("standin", "null", 60), "the program asked the window (WM_NULL)"):
-        asked_at, _ = Log(c.log_path("standin")).first("null")
-        time.sleep(max(0, asked_at + 4000 - now_ms()) / 1000)
+    if c.after_first_question(4000):
         winenv._kill_group(thief)
         given_at = now_ms()
     status, out = c.finish_program(proc)
